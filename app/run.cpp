@@ -1,0 +1,108 @@
+#include "app/run.h"
+
+#include "args/arguments.h"
+#include "args/text.h"
+#include "usage/usage.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const uint32_t kErrorStyle = platform::kMbOk | platform::kMbIconError | platform::kMbTopmost;
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+const char* NullIfEmpty(const char* text)
+{
+    return text[0] == '\0' ? nullptr : text;
+}
+
+// Steps 2 to 5 of a run, on buffers the caller owns.
+void ActOnTail(const char* tail, RunArguments* arguments)
+{
+    if (tail == nullptr || tail[0] == '\0' || !ParseArguments(tail, arguments)) {
+        ShowUsageReference();
+        return;
+    }
+    platform::WindowHandle window =
+        platform::FindWindowA(NullIfEmpty(arguments->className), NullIfEmpty(arguments->windowTitle));
+    if (window == nullptr)
+        return;
+    uint32_t lastError = 0;
+    if (!ApplyWindowThreadPriority(window, arguments->priority, &lastError)) {
+        char text[kErrorTextSize];
+        ComposeErrorText(lastError, text);
+        platform::MessageBoxA(nullptr, text, kCaption, kErrorStyle);
+    }
+}
+
+}  // namespace
+
+const char* CutCommandTail(const char* commandLine)
+{
+    if (commandLine == nullptr)
+        return nullptr;
+    const char* c = commandLine;
+    while (IsBlank(*c))
+        ++c;
+    if (*c == '"') {
+        ++c;
+        while (*c != '\0' && *c != '"')
+            ++c;
+        if (*c == '"')
+            ++c;
+    } else {
+        while (*c != '\0' && !IsBlank(*c))
+            ++c;
+    }
+    while (IsBlank(*c))
+        ++c;
+    return c;
+}
+
+bool ApplyWindowThreadPriority(platform::WindowHandle window, int32_t priority, uint32_t* lastError)
+{
+    if (lastError != nullptr)
+        *lastError = 0;
+    uint32_t threadId = platform::GetWindowThreadProcessId(window, nullptr);
+    platform::Handle thread = platform::OpenThread(kThreadPriorityAccess, false, threadId);
+    if (thread == nullptr) {
+        if (lastError != nullptr)
+            *lastError = platform::kErrorInvalidHandle;
+        return false;
+    }
+    bool changed = platform::SetThreadPriority(thread, priority);
+    uint32_t error = platform::GetLastError();
+    platform::CloseHandle(thread);
+    if (lastError != nullptr)
+        *lastError = error;
+    return changed;
+}
+
+void ComposeErrorText(uint32_t lastError, char* text)
+{
+    CopyText(text, kErrorTextSize, "SetThreadPriority function error\n\nGetLastError()=");
+    // Shown as a signed number, as the platform's codes are when printed with %d.
+    int32_t code = lastError <= INT32_MAX ? static_cast<int32_t>(lastError)
+                                          : static_cast<int32_t>(lastError - 0x80000000u) + INT32_MIN;
+    AppendDecimal(text, kErrorTextSize, code);
+    AppendText(text, kErrorTextSize, "\n");
+}
+
+int RunKorvanel(const char* tail)
+{
+    RunArguments arguments;
+    memset(&arguments, 0, sizeof(arguments));
+    arguments.className = static_cast<char*>(calloc(kClassNameSize, 1));
+    arguments.windowTitle = static_cast<char*>(calloc(kWindowTitleSize, 1));
+    // Without the buffers nothing can be done, not even safely explained; end quietly.
+    if (arguments.className != nullptr && arguments.windowTitle != nullptr)
+        ActOnTail(tail, &arguments);
+    free(arguments.windowTitle);
+    free(arguments.className);
+    return 0;
+}

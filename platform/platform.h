@@ -1,0 +1,44 @@
+// The Windows calls the tool makes, behind types of its own so that the tool's
+// logic builds without <windows.h>. Each function is a thin stand-in for the
+// documented call of the same name. The Windows build links platform_windows.cpp;
+// the host build links the test double in tests/.
+#ifndef KORVANEL_PLATFORM_PLATFORM_H
+#define KORVANEL_PLATFORM_PLATFORM_H
+
+#include <stdint.h>
+
+namespace platform {
+
+typedef struct OpaqueWindow* WindowHandle;
+typedef struct OpaqueHandle* Handle;
+
+// Message box styles and results, as the platform defines them.
+const uint32_t kMbOk = 0x00000000;
+const uint32_t kMbIconError = 0x00000010;
+const uint32_t kMbIconInformation = 0x00000040;
+const uint32_t kMbTopmost = 0x00040000;
+
+// Thread access rights.
+const uint32_t kThreadSetContext = 0x0010;
+const uint32_t kThreadSetInformation = 0x0020;
+const uint32_t kThreadSetThreadToken = 0x0080;
+
+// GetSystemMetrics indices.
+const int kSmCxScreen = 0;
+const int kSmCyScreen = 1;
+
+const uint32_t kErrorInvalidHandle = 6;
+
+WindowHandle FindWindowA(const char* className, const char* windowName);
+uint32_t GetWindowThreadProcessId(WindowHandle window, uint32_t* processId);
+Handle OpenThread(uint32_t desiredAccess, bool inheritHandle, uint32_t threadId);
+bool SetThreadPriority(Handle thread, int32_t priority);
+uint32_t GetLastError();
+bool CloseHandle(Handle object);
+int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint32_t type);
+int GetSystemMetrics(int index);
+const char* GetCommandLineA();
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,41 @@
+// The test half of the platform layer: scripted answers and a log of every call.
+// Host builds link platform_double.cpp in place of the Windows calls.
+#ifndef KORVANEL_PLATFORM_PLATFORM_DOUBLE_H
+#define KORVANEL_PLATFORM_PLATFORM_DOUBLE_H
+
+#include "platform/platform.h"
+
+#include <string>
+#include <vector>
+
+struct PlatformScript {
+    platform::WindowHandle window;        // FindWindowA's answer (null: no window)
+    uint32_t threadId;                    // GetWindowThreadProcessId's answer
+    platform::Handle thread;              // OpenThread's answer (null: cannot open)
+    bool priorityAccepted;                // SetThreadPriority's answer
+    uint32_t lastError;                   // GetLastError's answer
+    int screenWidth;
+    int screenHeight;
+    const char* commandLine;              // GetCommandLineA's answer
+};
+
+struct PlatformCall {
+    std::string name;       // the platform function, e.g. "OpenThread"
+    std::string arguments;  // its arguments, printed in order
+};
+
+struct PlatformDouble {
+    PlatformScript script;
+    std::vector<PlatformCall> calls;
+    int openHandles;        // handles given out by OpenThread and not closed yet
+};
+
+extern PlatformDouble g_platform;
+
+// A script for a run that finds a window and changes its priority without trouble.
+void ResetPlatformDouble();
+
+// The logged calls as "Name(arguments)", one per entry, for readable comparisons.
+std::vector<std::string> LoggedCalls();
+
+#endif

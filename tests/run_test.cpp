@@ -1,0 +1,183 @@
+// The run flow against the platform test double: which calls, in which order, with what.
+#include "app/run.h"
+#include "platform/platform_double.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const char kPage1Start[] = "MessageBoxA(null, \"Korvanel Reference (1/2)";
+const char kPage2Start[] = "MessageBoxA(null, \"Korvanel Reference (2/2)";
+
+class RunFlow : public ::testing::Test {
+protected:
+    void SetUp() override { ResetPlatformDouble(); }
+    void TearDown() override { EXPECT_EQ(0, g_platform.openHandles) << "a thread handle was left open"; }
+
+    // The calls of a successful change, up to and including CloseHandle.
+    static Calls ChangeCalls(const std::string& find, int priority)
+    {
+        return {find,
+                "GetWindowThreadProcessId(0x10010, null)",
+                "OpenThread(0xb0, false, 1234)",
+                "SetThreadPriority(0x2c, " + std::to_string(priority) + ")",
+                "GetLastError()",
+                "CloseHandle(0x2c)"};
+    }
+
+    static bool StartsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
+
+    // True when the log is exactly the two help pages (after the two screen queries).
+    static void ExpectHelpPagesOnly()
+    {
+        Calls calls = LoggedCalls();
+        ASSERT_EQ(4u, calls.size()) << ::testing::PrintToString(calls);
+        EXPECT_EQ("GetSystemMetrics(0)", calls[0]);
+        EXPECT_EQ("GetSystemMetrics(1)", calls[1]);
+        EXPECT_TRUE(StartsWith(calls[2], kPage1Start)) << calls[2];
+        EXPECT_TRUE(StartsWith(calls[3], kPage2Start)) << calls[3];
+    }
+};
+
+TEST_F(RunFlow, SuccessfulChangeShowsNothing)
+{
+    EXPECT_EQ(0, RunKorvanel("Progman \"Program Manager\" ABOVE_NORMAL"));
+    EXPECT_EQ(ChangeCalls("FindWindowA(\"Progman\", \"Program Manager\")", 1), LoggedCalls());
+}
+
+TEST_F(RunFlow, EmptyArgumentsReachTheLookupAsNull)
+{
+    RunKorvanel("NULL NULL NORMAL");
+    EXPECT_EQ(ChangeCalls("FindWindowA(null, null)", 0), LoggedCalls());
+    ResetPlatformDouble();
+    RunKorvanel("WMPlayerApp NULL -15");
+    EXPECT_EQ(ChangeCalls("FindWindowA(\"WMPlayerApp\", null)", -15), LoggedCalls());
+}
+
+TEST_F(RunFlow, RefusedChangeShowsTheErrorCode)
+{
+    g_platform.script.priorityAccepted = false;
+    g_platform.script.lastError = 87;
+    EXPECT_EQ(0, RunKorvanel("Class Title 5"));
+    Calls expected = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5);
+    expected.push_back("MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=87\n\", \"Kor Vanel\", 0x40010)");
+    EXPECT_EQ(expected, LoggedCalls());
+}
+
+TEST_F(RunFlow, LastErrorIsReadEvenOnSuccess)
+{
+    g_platform.script.lastError = 1234;  // stale code from an earlier call: shown nowhere
+    RunKorvanel("Class Title 1");
+    EXPECT_EQ(ChangeCalls("FindWindowA(\"Class\", \"Title\")", 1), LoggedCalls());
+}
+
+TEST_F(RunFlow, ThreadThatCannotBeOpenedReportsSix)
+{
+    g_platform.script.thread = nullptr;
+    g_platform.script.lastError = 5;  // the platform's own code must not be used
+    EXPECT_EQ(0, RunKorvanel("Class NULL HIGHEST"));
+    Calls expected = {"FindWindowA(\"Class\", null)", "GetWindowThreadProcessId(0x10010, null)",
+                      "OpenThread(0xb0, false, 1234)",
+                      "MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=6\n\", \"Kor Vanel\", 0x40010)"};
+    EXPECT_EQ(expected, LoggedCalls());
+}
+
+TEST_F(RunFlow, MissingWindowIsSilent)
+{
+    g_platform.script.window = nullptr;
+    EXPECT_EQ(0, RunKorvanel("NoSuchClass NULL NORMAL"));
+    EXPECT_EQ(Calls{"FindWindowA(\"NoSuchClass\", null)"}, LoggedCalls());
+}
+
+TEST_F(RunFlow, AbsentEmptyOrMalformedTailShowsBothHelpPages)
+{
+    const char* tails[] = {nullptr, "", "\"\"", "Class Title", "Class Title 1 2", "   \t "};
+    for (const char* tail : tails) {
+        SCOPED_TRACE(tail == nullptr ? "absent tail" : std::string("tail '") + tail + "'");
+        ResetPlatformDouble();
+        EXPECT_EQ(0, RunKorvanel(tail));
+        ExpectHelpPagesOnly();
+    }
+}
+
+TEST_F(RunFlow, OverlongClassShowsHelpAndLooksNothingUp)
+{
+    EXPECT_EQ(0, RunKorvanel((std::string(300, 'c') + " NULL 1").c_str()));
+    ExpectHelpPagesOnly();
+}
+
+TEST(ApplyWindowThreadPriority, WritesNoErrorWhenNoneIsAsked)
+{
+    ResetPlatformDouble();
+    g_platform.script.thread = nullptr;
+    EXPECT_FALSE(ApplyWindowThreadPriority(g_platform.script.window, 1, nullptr));
+    g_platform.script.thread = reinterpret_cast<platform::Handle>(0x2c);
+    g_platform.script.priorityAccepted = false;
+    EXPECT_FALSE(ApplyWindowThreadPriority(g_platform.script.window, 1, nullptr));
+    EXPECT_EQ(0, g_platform.openHandles);
+}
+
+TEST(ApplyWindowThreadPriority, ClearsLastErrorOnSuccess)
+{
+    ResetPlatformDouble();
+    uint32_t lastError = 77;
+    EXPECT_TRUE(ApplyWindowThreadPriority(g_platform.script.window, 2, &lastError));
+    EXPECT_EQ(0u, lastError);
+}
+
+TEST(ComposeErrorText, PrintsTheCodeAsSignedDecimal)
+{
+    const struct {
+        uint32_t code;
+        const char* expected;
+    } rows[] = {
+        {0, "SetThreadPriority function error\n\nGetLastError()=0\n"},
+        {87, "SetThreadPriority function error\n\nGetLastError()=87\n"},
+        {0x80070005u, "SetThreadPriority function error\n\nGetLastError()=-2147024891\n"},
+        {0x80000000u, "SetThreadPriority function error\n\nGetLastError()=-2147483648\n"},
+    };
+    for (const auto& row : rows) {
+        char text[kErrorTextSize];
+        ComposeErrorText(row.code, text);
+        EXPECT_STREQ(row.expected, text);
+    }
+}
+
+// --- the command tail ------------------------------------------------------------
+
+TEST(CutCommandTail, CutsTheProgramNameByTheFourStepRule)
+{
+    const struct {
+        const char* commandLine;
+        const char* tail;
+    } rows[] = {
+        {"korvanel.exe Progman NULL 1", "Progman NULL 1"},
+        {"  \t korvanel.exe \t  Progman NULL 1", "Progman NULL 1"},
+        {"\"C:\\Program Files\\korvanel.exe\" A B C", "A B C"},
+        {"\"korvanel.exe\"Progman NULL 1", "Progman NULL 1"},
+        {"\"korvanel.exe\"\"Program Manager\"", "\"Program Manager\""},
+        {"\"unterminated name and more", ""},
+        {"korvanel.exe\tA\tB", "A\tB"},
+        {"korvanel.exe", ""},
+        {"korvanel.exe   ", ""},
+        {"", ""},
+        {"   ", ""},
+        {"\"\" A B C", "A B C"},
+        {"kor\"van el\".exe A", "el\".exe A"},  // a quote inside the name does not group
+        {"korvanel.exe A  B  ", "A  B  "},
+    };
+    for (const auto& row : rows)
+        EXPECT_STREQ(row.tail, CutCommandTail(row.commandLine)) << "command line '" << row.commandLine << "'";
+}
+
+TEST(CutCommandTail, NoCommandLineGivesNoTail)
+{
+    EXPECT_EQ(nullptr, CutCommandTail(nullptr));
+}
+
+}  // namespace
