@@ -1,0 +1,217 @@
+#include "harness.h"
+
+#include <stdio.h>
+
+std::string g_toolPath;
+
+namespace {
+
+const DWORD kRunTimeoutMs = 60000;
+const DWORD kPollMs = 20;
+
+struct TargetStart {
+    const char* className;
+    const char* title;
+    HWND window;
+    HANDLE ready;
+};
+
+LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD WINAPI TargetThread(void* parameter)
+{
+    TargetStart* start = static_cast<TargetStart*>(parameter);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = TargetProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = start->className;
+    RegisterClassA(&windowClass);
+    start->window = CreateWindowExA(0, start->className, start->title, WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+                                    nullptr, nullptr, windowClass.hInstance, nullptr);
+    SetEvent(start->ready);
+    if (start->window == nullptr)
+        return 1;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    return 0;
+}
+
+struct BoxSearch {
+    DWORD processId;
+    std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM parameter)
+{
+    BoxSearch* search = reinterpret_cast<BoxSearch*>(parameter);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof(className));
+    if (processId == search->processId && strcmp(className, "#32770") == 0 && IsWindowVisible(window))
+        search->boxes.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> FindBoxes(DWORD processId)
+{
+    BoxSearch search = {processId, {}};
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+    return search.boxes;
+}
+
+std::string WindowText(HWND window)
+{
+    char text[1024] = "";
+    if (window != nullptr)
+        GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+struct ChildCount {
+    int buttons;
+    bool ok;
+    HWND icon;
+};
+
+BOOL CALLBACK InspectChild(HWND child, LPARAM parameter)
+{
+    ChildCount* count = reinterpret_cast<ChildCount*>(parameter);
+    char className[64] = "";
+    GetClassNameA(child, className, sizeof(className));
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (_stricmp(className, "Button") == 0 && IsWindowVisible(child)) {
+        ++count->buttons;
+        if (GetDlgCtrlID(child) == IDOK)
+            count->ok = true;
+    } else if (_stricmp(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+        count->icon = child;
+    }
+    return TRUE;
+}
+
+// The icon's hue judged from the screen: handles read from another process
+// cannot be compared with this one's, but the picture can.
+char IconColour(HWND icon)
+{
+    if (icon == nullptr)
+        return '?';
+    RECT rect;
+    GetWindowRect(icon, &rect);
+    HDC screen = GetDC(nullptr);
+    int red = 0, blue = 0;
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            COLORREF pixel = GetPixel(screen, x, y);
+            int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
+            if (r > 150 && g < 100 && b < 100)
+                ++red;
+            else if (b > 150 && r < 120)
+                ++blue;
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    if (red > 20 && red > 2 * blue)
+        return 'r';
+    if (blue > 20 && blue > 2 * red)
+        return 'b';
+    return '?';
+}
+
+ShownBox ReadBox(HWND box)
+{
+    ShownBox shown;
+    shown.caption = WindowText(box);
+    shown.text = WindowText(GetDlgItem(box, 0xFFFF));
+    shown.topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    ChildCount count = {0, false, nullptr};
+    EnumChildWindows(box, InspectChild, reinterpret_cast<LPARAM>(&count));
+    shown.buttons = count.buttons;
+    shown.okButton = count.ok;
+    // Give the box time to paint before judging the icon.
+    for (int attempt = 0; attempt < 50 && shown.iconColour == '?'; ++attempt) {
+        Sleep(kPollMs);
+        shown.iconColour = IconColour(count.icon);
+    }
+
+    return shown;
+}
+
+}  // namespace
+
+TargetWindow StartTargetWindow(const char* className, const char* title)
+{
+    TargetStart start = {className, title, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    TargetWindow target;
+    HANDLE thread = CreateThread(nullptr, 0, TargetThread, &start, 0, &target.threadId);
+    WaitForSingleObject(start.ready, 10000);
+    CloseHandle(start.ready);
+    target.window = start.window;
+    target.thread = thread;
+    return target;
+}
+
+void StopTargetWindow(TargetWindow* target)
+{
+    if (target->window != nullptr)
+        PostMessageA(target->window, WM_CLOSE, 0, 0);
+    if (target->thread != nullptr) {
+        WaitForSingleObject(target->thread, 10000);
+        CloseHandle(target->thread);
+    }
+    *target = TargetWindow();
+}
+
+std::string QuotedTool()
+{
+    return "\"" + g_toolPath + "\"";
+}
+
+ToolRun RunTool(const std::string& commandLine)
+{
+    ToolRun run;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(g_toolPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        fprintf(stderr, "CreateProcessA failed for %s: %lu\n", g_toolPath.c_str(), GetLastError());
+        return run;
+    }
+    HWND answered = nullptr;
+    DWORD waited = 0;
+    while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
+        waited += kPollMs;
+        if (waited > kRunTimeoutMs) {
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, 10000);
+            break;
+        }
+        std::vector<HWND> boxes = FindBoxes(process.dwProcessId);
+        if (static_cast<int>(boxes.size()) > run.mostBoxesAtOnce)
+            run.mostBoxesAtOnce = static_cast<int>(boxes.size());
+        for (HWND box : boxes) {
+            if (box == answered && IsWindow(box))
+                continue;  // still closing
+            run.boxes.push_back(ReadBox(box));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            answered = box;
+            break;
+        }
+    }
+    run.finished = waited <= kRunTimeoutMs;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}

@@ -1,0 +1,180 @@
+// The real tool, started as a user's shortcut or script would start it,
+// against real windows, with every box it shows read and answered.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+bool g_portrait = false;  // the screen this session runs on, given by the test runner
+
+const char kCaption[] = "Kor Vanel";
+
+const char kPage1Landscape[] =
+    "Korvanel Reference (1/2)\n\nArguments:\n \"Class\" \"Title\" PRIORITY\n\ncommand line samples:\n"
+    "(for Desktop)\n Progman \"Program Manager\" ABOVE_NORMAL\n\n(for WMP)\n WMPlayerApp NULL -15";
+const char kPage1Portrait[] =
+    "Korvanel Reference (1/2)\n\nArguments:\n \"Class\" \"Title\" PRIORITY\n\n"
+    " \"Class\", \"Title\" parameters for FindWindow() function\n\ncommand line samples:\n"
+    "(for Desktop)\n Progman \"Program Manager\" ABOVE_NORMAL\n\n(for WMP)\n WMPlayerApp NULL -15";
+const char kPage2[] =
+    "Korvanel Reference (2/2)\n\nPriority Parameters:\n TIME_CRITICAL=15\n CRITICAL=15\n HIGHEST=2\n HIGH=1\n"
+    " ABOVE_NORMAL=1\n NORMAL=0\n BELOW_NORMAL=-1\n LOW=-1\n LOWEST=-2\n ABOVE_IDLE=-2\n IDLE=-15";
+
+void ExpectEndedWithZero(const ToolRun& run)
+{
+    EXPECT_TRUE(run.finished) << "the tool did not end within the time allowed";
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_LE(run.mostBoxesAtOnce, 1) << "more than one box was up at a time";
+}
+
+void ExpectBoxLook(const ShownBox& box, char iconColour)
+{
+    EXPECT_EQ(kCaption, box.caption);
+    // Wine's MessageBox ignores MB_TOPMOST, so box.topmost cannot be judged here;
+    // the host tests check the style the tool passes.
+    EXPECT_EQ(1, box.buttons) << "expected a single button";
+    EXPECT_TRUE(box.okButton) << "the button is not OK";
+    EXPECT_EQ(iconColour, box.iconColour) << "icon colour ('r' error, 'b' information)";
+}
+
+void ExpectHelpPages(const ToolRun& run)
+{
+    ExpectEndedWithZero(run);
+    ASSERT_EQ(2u, run.boxes.size()) << "expected page 1 and page 2";
+    EXPECT_EQ(g_portrait ? kPage1Portrait : kPage1Landscape, run.boxes[0].text);
+    EXPECT_EQ(kPage2, run.boxes[1].text);
+    for (const ShownBox& box : run.boxes)
+        ExpectBoxLook(box, 'b');
+}
+
+// A target window for the length of one test.
+class Target : public ::testing::Test {
+protected:
+    void Start(const char* className, const char* title)
+    {
+        target = StartTargetWindow(className, title);
+        ASSERT_NE(nullptr, target.window) << "could not create the target window";
+        ASSERT_EQ(THREAD_PRIORITY_NORMAL, Priority());
+    }
+    void TearDown() override { StopTargetWindow(&target); }
+    int Priority() const { return GetThreadPriority(target.thread); }
+
+    TargetWindow target;
+};
+
+// --- changes that succeed ---------------------------------------------------------
+
+TEST_F(Target, KeywordSetsPriorityAndShowsNothing)
+{
+    Start("KorvanelKeywordTarget", "Keyword Target");
+    ToolRun run = RunTool(QuotedTool() + " KorvanelKeywordTarget NULL HIGHEST");
+    ExpectEndedWithZero(run);
+    EXPECT_EQ(0u, run.boxes.size());
+    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, Priority());
+}
+
+TEST_F(Target, NumbersAreClampedAndApplied)
+{
+    Start("KorvanelNumberTarget", "Number Target Window");
+    const struct {
+        const char* priority;
+        int expected;
+    } rows[] = {{"-1", -1}, {"0x0F", 15}, {"-16", -15}, {"1", 1}, {"4294967294", -2}, {"017", 15}, {"abc", 0}};
+    for (const auto& row : rows) {
+        ToolRun run = RunTool(QuotedTool() + " NULL \"Number Target Window\" " + row.priority);
+        ExpectEndedWithZero(run);
+        EXPECT_EQ(0u, run.boxes.size()) << "priority " << row.priority;
+        EXPECT_EQ(row.expected, Priority()) << "priority " << row.priority;
+    }
+}
+
+TEST_F(Target, ClassAndTitleMustBothMatch)
+{
+    Start("KorvanelPairTarget", "Pair Target");
+    ToolRun run = RunTool(QuotedTool() + " KorvanelPairTarget \"Other Title\" HIGHEST");
+    ExpectEndedWithZero(run);
+    EXPECT_EQ(0u, run.boxes.size());
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, Priority()) << "a window with another title was changed";
+    run = RunTool(QuotedTool() + " \"KorvanelPairTarget\" \"Pair Target\" LOWEST");
+    ExpectEndedWithZero(run);
+    EXPECT_EQ(THREAD_PRIORITY_LOWEST, Priority());
+}
+
+TEST_F(Target, ProgramNameGluedToTheFirstArgument)
+{
+    Start("KorvanelGluedTarget", "Glued Target");
+    ToolRun run = RunTool(QuotedTool() + "KorvanelGluedTarget NULL ABOVE_NORMAL");
+    ExpectEndedWithZero(run);
+    EXPECT_EQ(0u, run.boxes.size());
+    EXPECT_EQ(THREAD_PRIORITY_ABOVE_NORMAL, Priority());
+}
+
+TEST_F(Target, BlanksAndTabsAroundTheArguments)
+{
+    Start("KorvanelBlankTarget", "Blank Target");
+    ToolRun run = RunTool("  " + QuotedTool() + " \t KorvanelBlankTarget\t\"Blank Target\"  IDLE \t ");
+    ExpectEndedWithZero(run);
+    EXPECT_EQ(0u, run.boxes.size());
+    EXPECT_EQ(THREAD_PRIORITY_IDLE, Priority());
+}
+
+// --- refusals and misses ------------------------------------------------------------
+
+TEST_F(Target, RefusedPriorityShowsThePlatformsErrorCode)
+{
+    Start("KorvanelRefusedTarget", "Refused Target");
+    ToolRun run = RunTool(QuotedTool() + " KorvanelRefusedTarget NULL 5");
+    ExpectEndedWithZero(run);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("SetThreadPriority function error\n\nGetLastError()=87\n", run.boxes[0].text);
+    ExpectBoxLook(run.boxes[0], 'r');
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, Priority());
+}
+
+TEST(Miss, MissingWindowShowsNothing)
+{
+    ToolRun run = RunTool(QuotedTool() + " KorvanelNoSuchClass NULL NORMAL");
+    ExpectEndedWithZero(run);
+    EXPECT_EQ(0u, run.boxes.size());
+}
+
+// --- help pages ----------------------------------------------------------------------
+
+TEST(Help, EmptyTailShowsBothPages)
+{
+    ExpectHelpPages(RunTool(QuotedTool()));
+    ExpectHelpPages(RunTool(QuotedTool() + "   \t "));
+}
+
+TEST(Help, MalformedTailShowsBothPages)
+{
+    ExpectHelpPages(RunTool(QuotedTool() + " OnlyTwo Tokens"));
+    ExpectHelpPages(RunTool(QuotedTool() + " \"\""));
+    ExpectHelpPages(RunTool(QuotedTool() + " A B C D"));
+    ExpectHelpPages(RunTool(QuotedTool() + " Class \"open quote and more"));
+}
+
+}  // namespace
+
+// Usage: korvanel_e2e_tests.exe TOOL.exe landscape|portrait [gtest options]
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 3 || (strcmp(argv[2], "landscape") != 0 && strcmp(argv[2], "portrait") != 0)) {
+        fprintf(stderr, "usage: %s TOOL.exe landscape|portrait [gtest options]\n", argv[0]);
+        return 2;
+    }
+    g_toolPath = argv[1];
+    g_portrait = strcmp(argv[2], "portrait") == 0;
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    if ((width < height) != g_portrait) {
+        fprintf(stderr, "the screen is %dx%d, not %s\n", width, height, argv[2]);
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}
