@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Makes the release zip: the 32-bit korvanel.exe, the 64-bit build beside it as
+# korvanel-x64.exe, the README and the licence. Entries carry the time of the
+# last commit, so the same commit gives the same zip.
+#
+# Usage: scripts/package.sh [OUTPUT_DIR]     default: build/release
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/release}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+for preset in win32 win64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target korvanel >/dev/null
+done
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+folder=$stage/korvanel-$version
+mkdir "$folder"
+cp build/win32/korvanel.exe "$folder/korvanel.exe"
+cp build/win64/korvanel.exe "$folder/korvanel-x64.exe"
+cp README.md LICENSE "$folder/"
+export TZ=UTC0
+stamp=$(git log -1 --format=%cd --date=format-local:%Y%m%d%H%M.%S 2>/dev/null || date +%Y%m%d%H%M.%S)
+find "$folder" -exec touch -t "$stamp" {} +
+
+zip_file=$out/korvanel-$version-windows.zip
+rm -f "$zip_file"
+(cd "$stage" && zip -q -X -r "$zip_file" "korvanel-$version")
+echo "$zip_file"
