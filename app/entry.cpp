@@ -7,14 +7,16 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+// The linker's name for the start of this image, which is its module handle.
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandTail, int showCommand)
+// Only the command tail is used: no window, no message loop.
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
 {
-    (void)instance;
-    (void)previousInstance;
-    (void)showCommand;
-    return RunKorvanel(commandTail);
+    (void)hInstance;
+    (void)hPrevInstance;
+    (void)nShowCmd;
+    return RunKorvanel(lpCmdLine);
 }
 
 // Windows enters with a 4-byte aligned stack on x86; realign for the compiler's assumptions.

@@ -9,6 +9,8 @@
 
 namespace {
 
+// MB_OK is zero; it stays in the expression to say what the box holds.
+// cppcheck-suppress badBitmaskCheck
 const uint32_t kErrorStyle = platform::kMbOk | platform::kMbIconError | platform::kMbTopmost;
 
 bool IsBlank(char c)

@@ -1,7 +1,5 @@
 #include "args/text.h"
 
-#include <string.h>
-
 bool CopyText(char* destination, size_t size, const char* source)
 {
     if (size == 0)
@@ -15,14 +13,13 @@ bool AppendText(char* destination, size_t size, const char* source)
     if (size == 0)
         return false;
     size_t used = 0;
-    while (used < size - 1 && destination[used] != '\0')
+    while (used + 1 < size && destination[used] != '\0')
         ++used;
-    size_t room = size - 1 - used;
-    size_t length = strlen(source);
-    size_t count = length < room ? length : room;
-    memcpy(destination + used, source, count);
-    destination[used + count] = '\0';
-    return count == length;
+    size_t copied = 0;
+    while (used + 1 < size && source[copied] != '\0')
+        destination[used++] = source[copied++];
+    destination[used] = '\0';
+    return source[copied] == '\0';
 }
 
 bool AppendDecimal(char* destination, size_t size, int32_t value)

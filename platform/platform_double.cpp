@@ -1,5 +1,7 @@
 #include "platform/platform_double.h"
 
+#include <algorithm>
+
 #include <stdio.h>
 
 PlatformDouble g_platform;
@@ -8,6 +10,7 @@ namespace {
 
 platform::WindowHandle const kTargetWindow = reinterpret_cast<platform::WindowHandle>(0x10010);
 platform::Handle const kTargetThread = reinterpret_cast<platform::Handle>(0x2c);
+const uint32_t kTargetProcessId = 4321;
 
 std::string Quoted(const char* text)
 {
@@ -17,14 +20,14 @@ std::string Quoted(const char* text)
 std::string Hex(uint32_t value)
 {
     char text[16];
-    snprintf(text, sizeof(text), "0x%x", value);
+    (void)snprintf(text, sizeof(text), "0x%x", value);
     return text;
 }
 
 std::string Pointer(const void* value)
 {
     char text[32];
-    snprintf(text, sizeof(text), "%p", value);
+    (void)snprintf(text, sizeof(text), "%p", value);
     return value == nullptr ? "null" : text;
 }
 
@@ -44,9 +47,9 @@ void ResetPlatformDouble()
 
 std::vector<std::string> LoggedCalls()
 {
-    std::vector<std::string> lines;
-    for (const PlatformCall& call : g_platform.calls)
-        lines.push_back(call.name + "(" + call.arguments + ")");
+    std::vector<std::string> lines(g_platform.calls.size());
+    std::transform(g_platform.calls.begin(), g_platform.calls.end(), lines.begin(),
+                   [](const PlatformCall& call) { return call.name + "(" + call.arguments + ")"; });
     return lines;
 }
 
@@ -61,6 +64,8 @@ WindowHandle FindWindowA(const char* className, const char* windowName)
 uint32_t GetWindowThreadProcessId(WindowHandle window, uint32_t* processId)
 {
     Log("GetWindowThreadProcessId", Pointer(window) + ", " + (processId == nullptr ? "null" : "out"));
+    if (processId != nullptr)
+        *processId = kTargetProcessId;
     return g_platform.script.threadId;
 }
 

@@ -11,7 +11,7 @@ else
     echo "test: not root, so nothing is installed; run scripts/prerequisites.sh as root if a step fails"
 fi
 
-presets=(host win32 win64)
+presets=(host sanitize win32 win64)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
     echo "=== build $preset"
@@ -22,9 +22,9 @@ done
 failed=0
 for preset in "${presets[@]}"; do
     echo "=== test $preset"
-    # The host tests are quick and independent; the Windows ones share one Wine prefix.
+    # The Linux tests are independent; the Windows ones share one Wine prefix.
     parallel=1
-    [ "$preset" = host ] && parallel=$jobs
+    case "$preset" in host|sanitize) parallel=$jobs ;; esac
     ctest --preset "$preset" --no-tests=error -j "$parallel" || failed=1
 done
 [ "$failed" = 0 ] || { echo "test: FAILED"; exit 1; }

@@ -17,6 +17,8 @@ const char kPriorities[] =
     "\n TIME_CRITICAL=15\n CRITICAL=15\n HIGHEST=2\n HIGH=1\n ABOVE_NORMAL=1\n NORMAL=0\n BELOW_NORMAL=-1\n LOW=-1"
     "\n LOWEST=-2\n ABOVE_IDLE=-2\n IDLE=-15";
 
+// MB_OK is zero; it stays in the expression to say what the box holds.
+// cppcheck-suppress badBitmaskCheck
 const uint32_t kUsageStyle = platform::kMbOk | platform::kMbIconInformation | platform::kMbTopmost;
 
 }  // namespace

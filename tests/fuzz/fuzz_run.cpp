@@ -1,0 +1,95 @@
+// Fuzzes the whole run against the platform test double: a random tail and
+// random platform answers. Checks the calls made against what the run must do.
+#include "app/run.h"
+#include "args/arguments.h"
+#include "platform/platform_double.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Check(bool condition, const char* what)
+{
+    if (!condition) {
+        fprintf(stderr, "invariant broken: %s\n", what);
+        abort();
+    }
+}
+
+bool StartsWith(const std::string& text, const char* start)
+{
+    return text.compare(0, strlen(start), start) == 0;
+}
+
+std::string ErrorBox(uint32_t code)
+{
+    char text[kErrorTextSize];
+    ComposeErrorText(code, text);
+    return std::string("MessageBoxA(null, \"") + text + "\", \"Kor Vanel\", 0x40010)";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    ResetPlatformDouble();
+    PlatformScript& script = g_platform.script;
+    if (input.ConsumeBool())
+        script.window = nullptr;
+    if (input.ConsumeBool())
+        script.thread = nullptr;
+    script.threadId = input.ConsumeIntegral<uint32_t>();
+    script.priorityAccepted = input.ConsumeBool();
+    script.lastError = input.ConsumeIntegral<uint32_t>();
+    script.screenWidth = input.ConsumeIntegral<int>();
+    script.screenHeight = input.ConsumeIntegral<int>();
+    bool absent = input.ConsumeProbability<float>() < 0.02f;
+    std::string tail = input.ConsumeRemainingBytesAsString();
+    tail.resize(strnlen(tail.c_str(), tail.size()));
+
+    Check(RunKorvanel(absent ? nullptr : tail.c_str()) == 0, "exit code 0");
+    Check(g_platform.openHandles == 0, "every opened handle is closed");
+
+    // What the run must have done, judged by the parser on its own buffers.
+    RunArguments expected;
+    memset(&expected, 0, sizeof(expected));
+    std::vector<char> className(kClassNameSize), windowTitle(kWindowTitleSize);
+    expected.className = className.data();
+    expected.windowTitle = windowTitle.data();
+    bool parsed = !absent && !tail.empty() && ParseArguments(tail.c_str(), &expected);
+
+    std::vector<std::string> calls = LoggedCalls();
+    if (!parsed) {
+        Check(calls.size() == 4, "help: two screen queries and two boxes");
+        Check(StartsWith(calls[2], "MessageBoxA(null, \"Korvanel Reference (1/2)"), "page 1 first");
+        Check(StartsWith(calls[3], "MessageBoxA(null, \"Korvanel Reference (2/2)"), "then page 2");
+        return 0;
+    }
+    Check(!calls.empty() && StartsWith(calls[0], "FindWindowA("), "a parsed tail looks the window up");
+    if (script.window == nullptr) {
+        Check(calls.size() == 1, "a missing window ends the run silently");
+        return 0;
+    }
+    Check(calls.size() >= 3 && calls[2] == "OpenThread(0xb0, false, " + std::to_string(script.threadId) + ")",
+          "the window's thread is opened for 0xb0");
+    if (script.thread == nullptr) {
+        Check(calls.size() == 4 && calls[3] == ErrorBox(6), "an unopened thread reports 6");
+        return 0;
+    }
+    Check(calls.size() >= 6 && calls[3] == "SetThreadPriority(0x2c, " + std::to_string(expected.priority) + ")",
+          "the parsed priority is set");
+    Check(calls[4] == "GetLastError()" && calls[5] == "CloseHandle(0x2c)", "error read, then the handle closed");
+    if (script.priorityAccepted)
+        Check(calls.size() == 6, "a successful change shows nothing");
+    else
+        Check(calls.size() == 7 && calls[6] == ErrorBox(script.lastError), "a refusal shows the platform's code");
+    return 0;
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Checks the hardening and the imports of a built korvanel.exe from its PE headers.
+# Usage: pe_hardening.sh OBJDUMP win32|win64 korvanel.exe
+set -euo pipefail
+objdump=$1 target=$2 exe=$3
+headers=$("$objdump" -p "$exe")
+status=0
+check() {
+    if [ "$2" = "$3" ]; then echo "ok: $1 ($3)"; else echo "FAILED: $1: expected '$2', got '$3'"; status=1; fi
+}
+field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
+
+characteristics=$((16#$(field DllCharacteristics)))
+check "dynamic base (ASLR)" yes "$( (( characteristics & 0x40 )) && echo yes || echo no)"
+check "NX compatible (DEP)" yes "$( (( characteristics & 0x100 )) && echo yes || echo no)"
+check "relocations kept for ASLR" yes "$(grep -q 'Base Relocation Directory \[\.reloc\]' <<<"$headers" && echo yes || echo no)"
+file_characteristics=$(( $(field Characteristics) ))
+check "relocations not stripped" no "$( (( file_characteristics & 0x1 )) && echo yes || echo no)"
+check "GUI subsystem" 00000002 "$(field Subsystem)"
+if [ "$target" = win64 ]; then
+    check "high-entropy virtual addresses" yes "$( (( characteristics & 0x20 )) && echo yes || echo no)"
+else
+    check "subsystem version" 4.0 "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
+fi
+check "imported DLLs" "KERNEL32.dll msvcrt.dll USER32.dll" \
+    "$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort -f | tr '\n' ' ' | sed 's/ $//')"
+exit $status
