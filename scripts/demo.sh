@@ -20,6 +20,7 @@ tool=$PWD/build/win32/korvanel.exe
 # Use the user's display when there is one, else a private Xvfb screen.
 use_display=1
 trap wine_session_stop EXIT
+trap 'exit 143' INT TERM   # still ends the session, through the EXIT trap
 wine_session_start build/wineprefix 1024x768
 
 # Notepad's threads as "tid priority", from Wine's debugger.

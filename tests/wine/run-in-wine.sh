@@ -24,6 +24,7 @@ loader=$(wine_loader_for "$program")
 export WINELOADER=$loader
 
 trap wine_session_stop EXIT
+trap 'exit 143' INT TERM   # still ends the session, through the EXIT trap
 wine_session_start "$prefix" "$screen"
 
 set +e
