@@ -1,19 +1,10 @@
 #include "expectations.h"
 
+#include "../expected_pages.h"
+
 namespace {
 
 const char kCaption[] = "Kor Vanel";
-
-const char kPage1Landscape[] =
-    "Korvanel Reference (1/2)\n\nArguments:\n \"Class\" \"Title\" PRIORITY\n\ncommand line samples:\n"
-    "(for Desktop)\n Progman \"Program Manager\" ABOVE_NORMAL\n\n(for WMP)\n WMPlayerApp NULL -15";
-const char kPage1Portrait[] =
-    "Korvanel Reference (1/2)\n\nArguments:\n \"Class\" \"Title\" PRIORITY\n\n"
-    " \"Class\", \"Title\" parameters for FindWindow() function\n\ncommand line samples:\n"
-    "(for Desktop)\n Progman \"Program Manager\" ABOVE_NORMAL\n\n(for WMP)\n WMPlayerApp NULL -15";
-const char kPage2[] =
-    "Korvanel Reference (2/2)\n\nPriority Parameters:\n TIME_CRITICAL=15\n CRITICAL=15\n HIGHEST=2\n HIGH=1\n"
-    " ABOVE_NORMAL=1\n NORMAL=0\n BELOW_NORMAL=-1\n LOW=-1\n LOWEST=-2\n ABOVE_IDLE=-2\n IDLE=-15";
 
 }  // namespace
 
@@ -40,8 +31,8 @@ void ExpectHelpPages(const ToolRun& run)
 {
     ExpectEndedWithZero(run);
     ASSERT_EQ(2u, run.boxes.size()) << "expected page 1 and page 2";
-    EXPECT_EQ(g_portrait ? kPage1Portrait : kPage1Landscape, run.boxes[0].text);
-    EXPECT_EQ(kPage2, run.boxes[1].text);
+    EXPECT_EQ(g_portrait ? kExpectedPage1Portrait : kExpectedPage1Landscape, run.boxes[0].text);
+    EXPECT_EQ(kExpectedPage2, run.boxes[1].text);
     for (const ShownBox& box : run.boxes)
         ExpectBoxLook(box, 'b');
 }
