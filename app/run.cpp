@@ -23,7 +23,8 @@ const char* NullIfEmpty(const char* text)
     return text[0] == '\0' ? nullptr : text;
 }
 
-// Steps 2 to 5 of a run, on buffers the caller owns.
+// The run between setting up its buffers and releasing them: help pages,
+// a silent miss, a change, or the error box.
 void ActOnTail(const char* tail, RunArguments* arguments)
 {
     if (tail == nullptr || tail[0] == '\0' || !ParseArguments(tail, arguments)) {
