@@ -92,19 +92,22 @@ TEST(Help, MalformedTailShowsBothPages)
 
 }  // namespace
 
-// Usage: korvanel_e2e_tests.exe TOOL.exe landscape|portrait [gtest options]
+// Usage: korvanel_e2e_tests.exe TOOL.exe landscape|portrait|any [gtest options]
+// The orientation says which screen the runner set up; "any" takes the screen as it is.
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    if (argc != 3 || (strcmp(argv[2], "landscape") != 0 && strcmp(argv[2], "portrait") != 0)) {
-        fprintf(stderr, "usage: %s TOOL.exe landscape|portrait [gtest options]\n", argv[0]);
+    bool known = argc == 3 && (strcmp(argv[2], "landscape") == 0 || strcmp(argv[2], "portrait") == 0 ||
+                               strcmp(argv[2], "any") == 0);
+    if (!known) {
+        fprintf(stderr, "usage: %s TOOL.exe landscape|portrait|any [gtest options]\n", argv[0]);
         return 2;
     }
     g_toolPath = argv[1];
-    g_portrait = strcmp(argv[2], "portrait") == 0;
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
-    if ((width < height) != g_portrait) {
+    g_portrait = width < height;
+    if (strcmp(argv[2], "any") != 0 && g_portrait != (strcmp(argv[2], "portrait") == 0)) {
         fprintf(stderr, "the screen is %dx%d, not %s\n", width, height, argv[2]);
         return 2;
     }
