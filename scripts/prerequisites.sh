@@ -24,7 +24,6 @@ packages=(cmake make g++ googletest libgtest-dev
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     say "adding the i386 architecture to dpkg"
     dpkg --add-architecture i386
-    apt_stale=1
 fi
 
 missing=()
@@ -39,7 +38,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
-    unset apt_stale
 else
     say "all packages are installed"
 fi
