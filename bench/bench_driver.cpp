@@ -3,42 +3,13 @@
 // CreateProcess to the end of the process. Prints one line per run:
 //   tool MICROSECONDS   or   floor MICROSECONDS
 // and fails if a tool run did not change the target's priority.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "harness.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
 
 namespace {
-
-HWND g_target = nullptr;
-HANDLE g_ready = nullptr;
-
-LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-DWORD WINAPI TargetThread(void*)
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = TargetProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "KorvanelBenchTarget";
-    RegisterClassA(&windowClass);
-    g_target = CreateWindowExA(0, "KorvanelBenchTarget", "Bench Target", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                               nullptr, nullptr, windowClass.hInstance, nullptr);
-    SetEvent(g_ready);
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchMessageA(&message);
-    return 0;
-}
 
 // Microseconds from CreateProcess to the end of the process; -1 when it could not start.
 double TimedRun(const std::string& program, const std::string& arguments)
@@ -70,11 +41,8 @@ int main(int argc, char** argv)
     }
     std::string tool = argv[1], floorProgram = argv[2];
     int runs = atoi(argv[3]);
-    g_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, TargetThread, nullptr, 0, &threadId);
-    WaitForSingleObject(g_ready, INFINITE);
-    if (g_target == nullptr) {
+    TargetWindow target = StartTargetWindow("KorvanelBenchTarget", "Bench Target");
+    if (target.window == nullptr) {
         fprintf(stderr, "no target window\n");
         return 1;
     }
@@ -92,7 +60,7 @@ int main(int argc, char** argv)
             if (toolTurn) {
                 double us = TimedRun(tool, high ? " KorvanelBenchTarget NULL HIGHEST" : " KorvanelBenchTarget NULL NORMAL");
                 int expected = high ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_NORMAL;
-                if (us < 0 || GetThreadPriority(thread) != expected)
+                if (us < 0 || GetThreadPriority(target.thread) != expected)
                     ++failures;
                 printf("tool %.0f\n", us);
             } else {
@@ -100,9 +68,7 @@ int main(int argc, char** argv)
             }
         }
     }
-    PostMessageA(g_target, WM_CLOSE, 0, 0);
-    WaitForSingleObject(thread, 5000);
-    CloseHandle(thread);
+    StopTargetWindow(&target);
     if (failures != 0)
         fprintf(stderr, "%d tool runs did not set the priority\n", failures);
     return failures == 0 ? 0 : 1;
