@@ -10,9 +10,7 @@ cd "$(dirname "$0")/.."
 
 [ $# -gt 0 ] || set -- Notepad NULL HIGHEST
 
-if [ "$(id -u)" = 0 ]; then
-    scripts/prerequisites.sh build >/dev/null
-fi
+scripts/prerequisites.sh >/dev/null
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target korvanel >/dev/null
 tool=$PWD/build/win32/korvanel.exe

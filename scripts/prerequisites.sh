@@ -1,38 +1,49 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test Korvanel,
-# then makes the 32-bit Wine usable and creates the Wine prefix in the build tree.
-# Safe to run again: every step checks first and says what it does.
-# Usage (as root): scripts/prerequisites.sh [build-dir]     default: ./build
+# The system-wide part of the set-up, for a fresh Debian 12 machine: the
+# packages, the i386 architecture, and the kernel's support for 32-bit programs
+# (through qemu-user where it has none). It writes nothing into the source
+# tree, so `sudo scripts/prerequisites.sh` from a normal user's clone leaves the
+# clone to that user; the build tree and the Wine prefix are made by the test
+# command and the demo, as whoever runs them. Safe to run again.
+#
+# Usage: scripts/prerequisites.sh     as root: installs what is missing;
+#                                     as anyone else: says what is missing, and fails if anything is
 set -euo pipefail
-
-here=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${1:-$here/build}
-mkdir -p "$build_dir"
-build_dir=$(cd "$build_dir" && pwd)
 
 say() { printf 'prerequisites: %s\n' "$*"; }
 die() { printf 'prerequisites: error: %s\n' "$*" >&2; exit 1; }
 
-[ "$(id -u)" = 0 ] || die "run as root (it installs packages and registers binfmt_misc)"
-
-# --- packages ---------------------------------------------------------------
 packages=(cmake make g++ googletest libgtest-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
           wine wine64 wine32:i386 qemu-user-static xvfb xauth
           clang libclang-rt-14-dev clang-tidy cppcheck zip unzip python3 file)
 
+missing_packages() {
+    local p
+    for p in "${packages[@]}"; do
+        # dpkg-query knows "wine32:i386"; a native package is asked for by its bare name
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    done
+}
+
+runs_32bit() { /lib/ld-linux.so.2 --help >/dev/null 2>&1; }
+
+if [ "$(id -u)" != 0 ]; then
+    missing=$(missing_packages | tr '\n' ' ')
+    status=0
+    [ -z "$missing" ] || { say "missing packages: $missing"; status=1; }
+    runs_32bit || { say "this machine cannot run 32-bit programs yet"; status=1; }
+    [ $status = 0 ] || die "run 'sudo scripts/prerequisites.sh' once (it installs packages and registers binfmt_misc)"
+    exit 0
+fi
+
+# --- packages ---------------------------------------------------------------
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     say "adding the i386 architecture to dpkg"
     dpkg --add-architecture i386
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-    # dpkg-query knows "wine32:i386"; a native package is asked for by its bare name
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
+mapfile -t missing < <(missing_packages)
 if [ ${#missing[@]} -gt 0 ]; then
     say "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -42,19 +53,9 @@ else
     say "all packages are installed"
 fi
 
-# The posix thread model is the one GoogleTest builds with; make it the default alternative.
-for t in i686-w64-mingw32 x86_64-w64-mingw32; do
-    for c in gcc g++; do
-        if [ "$(readlink -f "/usr/bin/$t-$c")" != "$(readlink -f "/usr/bin/$t-$c-posix")" ]; then
-            say "selecting the posix $t-$c"
-            update-alternatives --set "$t-$c" "/usr/bin/$t-$c-posix" >/dev/null
-        fi
-    done
-done
-
 # --- 32-bit programs --------------------------------------------------------
 # The 32-bit Wine loader is an i386 ELF. Where the kernel cannot run it, qemu-user does.
-if /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
+if runs_32bit; then
     say "the kernel runs 32-bit programs itself"
 else
     if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
@@ -69,22 +70,6 @@ else
     else
         say "qemu-i386 is already registered with binfmt_misc"
     fi
-    /lib/ld-linux.so.2 --help >/dev/null 2>&1 || die "32-bit programs still do not run after the qemu registration"
-fi
-
-# --- Wine prefix --------------------------------------------------------------
-export WINEPREFIX="$build_dir/wineprefix"
-export WINEDEBUG=-all
-export QEMU_RESERVED_VA=0x81000000
-export WINEDLLOVERRIDES="mscoree,mshtml="     # no Mono/Gecko install dialogs
-if [ -f "$WINEPREFIX/system.reg" ] && [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-    say "Wine prefix is ready: $WINEPREFIX"
-else
-    say "creating the Wine prefix $WINEPREFIX (about half a minute)"
-    rm -rf "$WINEPREFIX"
-    wine wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
-    [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] \
-        || die "the Wine prefix has no 32-bit half; 32-bit Windows programs cannot run"
+    runs_32bit || die "32-bit programs still do not run after the qemu registration"
 fi
 say "done"

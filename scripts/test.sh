@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the three presets and runs
-# their tests (the Windows ones under Wine). Exits non-zero if any test fails
-# or if no test ran.
+# Runs every test: installs what is missing (as root; anyone else is told what
+# is missing), creates the Wine prefix, builds the four presets and runs their
+# tests (the Windows ones under Wine). Exits non-zero if any test fails or if no
+# test ran. The build tree and the prefix belong to whoever runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/wine-session.sh
 
-if [ "$(id -u)" = 0 ]; then
-    scripts/prerequisites.sh build
-else
-    echo "test: not root, so nothing is installed; run scripts/prerequisites.sh as root if a step fails"
-fi
+scripts/prerequisites.sh
+wine_prefix_ensure build/wineprefix
 
 presets=(host sanitize win32 win64)
 jobs=$(nproc)

@@ -1,6 +1,9 @@
 # Sourced, not run: a private Wine session for one prefix.
-#   wine_session_start PREFIX [WxH]   starts an Xvfb screen (unless use_display=1 and
-#                                     DISPLAY is set) and a wineserver of its own
+#   wine_prefix_ensure PREFIX         creates the prefix, owned by whoever runs it, unless
+#                                     it is ready
+#   wine_session_start PREFIX [WxH]   the same, then starts an Xvfb screen (unless
+#                                     use_display=1 and DISPLAY is set) and a wineserver
+#                                     of its own
 #   wine_session_stop                 ends the prefix's Wine processes, the server and
 #                                     the screen, by their own process ids
 # Sets WINEPREFIX, DISPLAY and the variables Wine needs; PE32 programs run with
@@ -24,14 +27,46 @@ wine_loader_for() {
     esac
 }
 
+# The variables every Wine process of the prefix runs with.
+wine_session_environment() {
+    export WINEPREFIX=$1
+    export WINEDEBUG=${WINEDEBUG:--all}
+    # No Mono or Gecko install dialogs, and no menu entries or file associations
+    # written into the user's home.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export QEMU_RESERVED_VA=0x81000000          # keeps 32-bit Wine quick where qemu-user runs it
+}
+
+wine_prefix_ensure() {
+    local prefix=$1
+    mkdir -p "$prefix"
+    prefix=$(cd "$prefix" && pwd)
+    [ -f "$prefix/system.reg" ] && [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] && return 0
+    command -v wine >/dev/null || { wine_session_fail "Wine is not installed; run 'sudo scripts/prerequisites.sh' once"; return 2; }
+    # Wine refuses a prefix that belongs to someone else.
+    if [ "$(stat -c %u "$prefix")" != "$(id -u)" ]; then
+        wine_session_fail "'$prefix' belongs to another user; remove it (sudo rm -rf '$prefix') and run again"
+        return 2
+    fi
+    echo "wine-session: creating the Wine prefix $prefix (about half a minute)"
+    find "$prefix" -mindepth 1 -delete
+    (
+        wine_session_environment "$prefix"
+        wine wineboot -i >/dev/null 2>&1 || true
+        wineserver -w
+    )
+    [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] || {
+        wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
+            "run 'sudo scripts/prerequisites.sh' once, then remove '$prefix'"
+        return 2
+    }
+}
+
 wine_session_start() {
     local prefix=$1 screen=${2:-1024x768}
-    [ -f "$prefix/system.reg" ] || { wine_session_fail "no Wine prefix at '$prefix'; run scripts/prerequisites.sh first"; return 2; }
+    wine_prefix_ensure "$prefix" || return 2
     prefix=$(cd "$prefix" && pwd)
-    export WINEPREFIX=$prefix
-    export WINEDEBUG=${WINEDEBUG:--all}
-    export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko install dialogs
-    export QEMU_RESERVED_VA=0x81000000          # keeps 32-bit Wine quick where qemu-user runs it
+    wine_session_environment "$prefix"
     wine_session_work=$(mktemp -d)
 
     if [ "${use_display:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then

@@ -20,7 +20,7 @@ done
 program=$1; shift
 
 loader=$(wine_loader_for "$program")
-[ -x "$loader" ] || { echo "run-in-wine: $loader is missing; run scripts/prerequisites.sh" >&2; exit 2; }
+[ -x "$loader" ] || { echo "run-in-wine: $loader is missing; run 'sudo scripts/prerequisites.sh' once" >&2; exit 2; }
 export WINELOADER=$loader
 
 trap wine_session_stop EXIT
