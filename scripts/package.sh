@@ -3,25 +3,28 @@
 # korvanel-x64.exe, the README and the licence. Entries carry the time of the
 # last commit, so the same commit gives the same zip.
 #
-# Usage: scripts/package.sh [OUTPUT_DIR]     default: build/release
+# Usage: scripts/package.sh [OUTPUT_DIR [BUILD_ROOT]]
+#   OUTPUT_DIR  where the zip goes; default build/release
+#   BUILD_ROOT  where the win32 and win64 builds are made; default build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-build/release}
+builds=${2:-build}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
 version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for preset in win32 win64; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" --target korvanel >/dev/null
+    cmake -S . -B "$builds/$preset" --preset "$preset" >/dev/null
+    cmake --build "$builds/$preset" --target korvanel >/dev/null
 done
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folder=$stage/korvanel-$version
 mkdir "$folder"
-cp build/win32/korvanel.exe "$folder/korvanel.exe"
-cp build/win64/korvanel.exe "$folder/korvanel-x64.exe"
+cp "$builds/win32/korvanel.exe" "$folder/korvanel.exe"
+cp "$builds/win64/korvanel.exe" "$folder/korvanel-x64.exe"
 cp README.md LICENSE "$folder/"
 export TZ=UTC0
 stamp=$(git log -1 --format=%cd --date=format-local:%Y%m%d%H%M.%S 2>/dev/null || date +%Y%m%d%H%M.%S)

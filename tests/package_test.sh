@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The release zip holds the two executables under their names, the README and the licence.
+# It is built in a folder of its own: the developer's build tree is left alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-zip_file=$("$root/scripts/package.sh" "$work/out")
+zip_file=$("$root/scripts/package.sh" "$work/out" "$work/build")
 (cd "$work" && unzip -q "$zip_file")
 folder=$(echo "$work"/korvanel-*)
 status=0
