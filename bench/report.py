@@ -1,15 +1,26 @@
 #!/usr/bin/env python3
 """Turns the benchmark driver's timings and the executables' headers into a
-Markdown table, checks the budgets, and puts the table into the README.
+Markdown table and checks the budgets.
 
-Usage: report.py README.md OUT.md ARCH:TOOL.exe:FLOOR.exe:TIMINGS.txt ...
+The time budget is judged on an interval, not on one ratio: the driver runs the
+programs in rounds (one run of each, in alternating order), and the ratio of the
+medians is recomputed over rounds drawn with replacement. The run is over budget
+only when the whole 95% interval is above the budget, within it only when the
+whole interval is below, and inconclusive otherwise.
+
+Usage: report.py [--update-readme README.md] OUT.md ARCH:TOOL.exe:FLOOR.exe:TIMINGS.txt ...
+Exit code: 0 within every budget, 1 over a budget, 2 inconclusive.
 """
+import argparse
+import random
 import statistics
 import struct
 import sys
 
 SIZE_BUDGET = 24 * 1024   # win32 korvanel.exe, resources included
 TIME_BUDGET = 1.02        # tool median / floor median
+RESAMPLES = 4000
+CONFIDENCE = 0.95
 BEGIN, END = '<!-- benchmark:begin -->', '<!-- benchmark:end -->'
 
 
@@ -45,12 +56,29 @@ def pe_sections_and_imports(path):
     return len(data), sections, dlls
 
 
-def timings(path):
-    runs = {'tool': [], 'floor': []}
+def rounds(path):
+    """The timings in milliseconds as rounds: {program: [round 0, round 1, ...]}."""
+    runs = {}
     for line in open(path):
-        kind, value = line.split()
-        runs[kind].append(float(value) / 1000.0)
-    return runs
+        program, value = line.split()
+        runs.setdefault(program, []).append(float(value) / 1000.0)
+    count = min(len(values) for values in runs.values())
+    return {program: values[:count] for program, values in runs.items()}
+
+
+def ratio_interval(runs, numerator, denominator):
+    """Ratio of the medians, and its bootstrap interval over whole rounds."""
+    top, bottom = runs[numerator], runs[denominator]
+    count = len(top)
+    generator = random.Random(20261208)  # the same timings always give the same interval
+    ratios = []
+    for _ in range(RESAMPLES):
+        picks = [generator.randrange(count) for _ in range(count)]
+        ratios.append(statistics.median(top[i] for i in picks) / statistics.median(bottom[i] for i in picks))
+    ratios.sort()
+    tail = (1 - CONFIDENCE) / 2
+    low, high = ratios[int(tail * RESAMPLES)], ratios[int((1 - tail) * RESAMPLES) - 1]
+    return statistics.median(top) / statistics.median(bottom), low, high
 
 
 def spread(values):
@@ -58,46 +86,67 @@ def spread(values):
     return quartiles[0], quartiles[2]
 
 
+def verdict(low, high, budget):
+    if low > budget:
+        return 'over budget'
+    if high < budget:
+        return 'within budget'
+    return 'inconclusive'
+
+
 def main():
-    readme, out, targets = sys.argv[1], sys.argv[2], sys.argv[3:]
-    rows = []
-    failures = []
-    for target in targets:
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--update-readme', metavar='README', help='put the table between the README\'s markers')
+    parser.add_argument('out')
+    parser.add_argument('targets', nargs='+')
+    arguments = parser.parse_args()
+
+    rows, verdicts = [], []
+    for target in arguments.targets:
         arch, tool, floor_program, timing_file = target.split(':')
-        runs = timings(timing_file)
+        runs = rounds(timing_file)
         tool_size, tool_sections, tool_dlls = pe_sections_and_imports(tool)
         floor_size, floor_sections, floor_dlls = pe_sections_and_imports(floor_program)
         rsrc = sum(raw for name, _, _, raw, _ in tool_sections if name == '.rsrc')
-        tool_median, floor_median = statistics.median(runs['tool']), statistics.median(runs['floor'])
-        ratio = tool_median / floor_median
+        ratio, low, high = ratio_interval(runs, 'tool', 'floor')
         tq, fq = spread(runs['tool']), spread(runs['floor'])
         rows.append(f"| {arch} | korvanel.exe | {tool_size:,} B | {tool_size - rsrc:,} B | "
-                    f"{tool_median:.2f} ms (IQR {tq[0]:.2f}-{tq[1]:.2f}) | **{ratio:.3f}x** | "
-                    f"{len(runs['tool'])} | {', '.join(tool_dlls)} |")
+                    f"{statistics.median(runs['tool']):.2f} ms (IQR {tq[0]:.2f}-{tq[1]:.2f}) | "
+                    f"**{ratio:.3f}x** ({low:.3f}-{high:.3f}) | {len(runs['tool'])} | {', '.join(tool_dlls)} |")
         rows.append(f"| {arch} | floor | {floor_size:,} B | {floor_size:,} B | "
-                    f"{floor_median:.2f} ms (IQR {fq[0]:.2f}-{fq[1]:.2f}) | 1x | "
+                    f"{statistics.median(runs['floor']):.2f} ms (IQR {fq[0]:.2f}-{fq[1]:.2f}) | 1x | "
                     f"{len(runs['floor'])} | {', '.join(floor_dlls)} |")
-        if arch == 'win32' and tool_size > SIZE_BUDGET:
-            failures.append(f'{arch}: korvanel.exe is {tool_size} bytes, over the budget of {SIZE_BUDGET}')
-        if ratio > TIME_BUDGET:
-            failures.append(f'{arch}: a full run takes {ratio:.3f}x the floor, over the budget of {TIME_BUDGET}x')
+        time_verdict = verdict(low, high, TIME_BUDGET)
+        verdicts.append((time_verdict, f'{arch}: a full run takes {ratio:.3f}x the floor, 95% interval '
+                                       f'{low:.3f}-{high:.3f}, budget {TIME_BUDGET}x: {time_verdict}'))
+        if arch == 'win32':
+            size_verdict = 'over budget' if tool_size > SIZE_BUDGET else 'within budget'
+            verdicts.append((size_verdict, f'{arch}: korvanel.exe is {tool_size:,} bytes, budget {SIZE_BUDGET:,}: '
+                                           f'{size_verdict}'))
 
     table = '\n'.join([
         '| build | program | file size | without resources | wall time, median (interquartile range) '
-        '| vs floor | runs | imports |',
+        '| vs floor (95% interval) | runs | imports |',
         '|---|---|---|---|---|---|---|---|',
         *rows,
     ])
-    open(out, 'w').write(table + '\n')
-    text = open(readme).read()
-    if BEGIN in text and END in text:
+    open(arguments.out, 'w').write(table + '\n')
+    if arguments.update_readme:
+        text = open(arguments.update_readme).read()
         head, rest = text.split(BEGIN, 1)
         _, tail = rest.split(END, 1)
-        open(readme, 'w').write(head + BEGIN + '\n' + table + '\n' + END + tail)
+        open(arguments.update_readme, 'w').write(head + BEGIN + '\n' + table + '\n' + END + tail)
     print(table)
-    for failure in failures:
-        print('over budget: ' + failure)
-    return 1 if failures else 0
+    for _, line in verdicts:
+        print(line)
+    found = {kind for kind, _ in verdicts}
+    if 'over budget' in found:
+        return 1
+    if 'inconclusive' in found:
+        print('inconclusive: the interval straddles the budget; run again with more runs '
+              '(scripts/benchmark.sh 1001) to narrow it')
+        return 2
+    return 0
 
 
 if __name__ == '__main__':
