@@ -20,8 +20,8 @@ void ExpectEndedWithZero(const ToolRun& run)
 void ExpectBoxLook(const ShownBox& box, char iconColour)
 {
     EXPECT_EQ(kCaption, box.caption);
-    // Wine's MessageBox ignores MB_TOPMOST, so box.topmost cannot be judged here;
-    // the host tests check the style the tool passes.
+    // Wine's MessageBox ignores MB_TOPMOST, so topmost cannot be judged from the
+    // window; the host tests check the style the tool passes.
     EXPECT_EQ(1, box.buttons) << "expected a single button";
     EXPECT_TRUE(box.okButton) << "the button is not OK";
     EXPECT_EQ(iconColour, box.iconColour) << "icon colour ('r' error, 'b' information)";

@@ -131,7 +131,6 @@ ShownBox ReadBox(HWND box)
     ShownBox shown;
     shown.caption = WindowText(box);
     shown.text = WindowText(GetDlgItem(box, 0xFFFF));
-    shown.topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     ChildCount count = {0, false, nullptr};
     EnumChildWindows(box, InspectChild, reinterpret_cast<LPARAM>(&count));
     shown.buttons = count.buttons;

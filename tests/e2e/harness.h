@@ -28,7 +28,6 @@ void StopTargetWindow(TargetWindow* target);
 struct ShownBox {
     std::string caption;
     std::string text;
-    bool topmost = false;
     int buttons = 0;          // push buttons in the box
     bool okButton = false;    // one of them is IDOK
     char iconColour = '?';    // 'r' mostly red, 'b' mostly blue, '?' neither
