@@ -23,24 +23,50 @@ const char* NullIfEmpty(const char* text)
     return text[0] == '\0' ? nullptr : text;
 }
 
-// The run between setting up its buffers and releasing them: help pages,
-// a silent miss, a change, or the error box.
-void ActOnTail(const char* tail, RunArguments* arguments)
+// What a run has to tell the user.
+enum class Report { kNothing, kUsage, kRefusal };
+
+// The run between setting up its buffers and releasing them: the parse, the
+// lookup and the change. A miss and a success have nothing to report.
+Report ActOnTail(const char* tail, RunArguments* arguments, uint32_t* lastError)
 {
-    if (tail == nullptr || tail[0] == '\0' || !ParseArguments(tail, arguments)) {
-        ShowUsageReference();
-        return;
-    }
+    if (tail == nullptr || tail[0] == '\0' || !ParseArguments(tail, arguments))
+        return Report::kUsage;
     platform::WindowHandle window =
         platform::FindWindowA(NullIfEmpty(arguments->className), NullIfEmpty(arguments->windowTitle));
     if (window == nullptr)
+        return Report::kNothing;
+    if (!ApplyWindowThreadPriority(window, arguments->priority, lastError))
+        return Report::kRefusal;
+    return Report::kNothing;
+}
+
+// False only when the process's window station is known not to reach a screen
+// (a service, or a scheduled task run whether the user is logged on or not):
+// a box there can never be answered and would keep the process alive for good.
+bool IsWindowStationVisible()
+{
+    platform::Handle station = platform::GetProcessWindowStation();  // not to be closed
+    platform::UserObjectFlags flags = {0, 0, 0};
+    if (station == nullptr ||
+        !platform::GetUserObjectInformationA(station, platform::kUoiFlags, &flags, sizeof(flags), nullptr))
+        return true;  // cannot tell: show the box, as the tool always has
+    return (flags.flags & platform::kWsfVisible) != 0;
+}
+
+// Shows the help pages or the error box, if there is something to show and
+// somebody to see it.
+void ShowReport(Report report, uint32_t lastError)
+{
+    if (report == Report::kNothing || !IsWindowStationVisible())
         return;
-    uint32_t lastError = 0;
-    if (!ApplyWindowThreadPriority(window, arguments->priority, &lastError)) {
-        char text[kErrorTextSize];
-        ComposeErrorText(lastError, text);
-        platform::MessageBoxA(nullptr, text, kCaption, kErrorStyle);
+    if (report == Report::kUsage) {
+        ShowUsageReference();
+        return;
     }
+    char text[kErrorTextSize];
+    ComposeErrorText(lastError, text);
+    platform::MessageBoxA(nullptr, text, kCaption, kErrorStyle);
 }
 
 }  // namespace
@@ -103,8 +129,11 @@ int RunKorvanel(const char* tail)
     arguments.className = static_cast<char*>(calloc(kClassNameSize, 1));
     arguments.windowTitle = static_cast<char*>(calloc(kWindowTitleSize, 1));
     // Without the buffers nothing can be done, not even safely explained; end quietly.
-    if (arguments.className != nullptr && arguments.windowTitle != nullptr)
-        ActOnTail(tail, &arguments);
+    if (arguments.className != nullptr && arguments.windowTitle != nullptr) {
+        uint32_t lastError = 0;
+        Report report = ActOnTail(tail, &arguments, &lastError);
+        ShowReport(report, lastError);
+    }
     free(arguments.windowTitle);
     free(arguments.className);
     return 0;

@@ -29,6 +29,16 @@ const int kSmCyScreen = 1;
 
 const uint32_t kErrorInvalidHandle = 6;
 
+// GetUserObjectInformationA: the UOI_FLAGS index, its answer (USEROBJECTFLAGS),
+// and the flag a window station has when its desktops reach a screen.
+const int kUoiFlags = 1;
+const uint32_t kWsfVisible = 0x0001;
+struct UserObjectFlags {
+    int32_t inherit;
+    int32_t reserved;
+    uint32_t flags;
+};
+
 WindowHandle FindWindowA(const char* className, const char* windowName);
 uint32_t GetWindowThreadProcessId(WindowHandle window, uint32_t* processId);
 Handle OpenThread(uint32_t desiredAccess, bool inheritHandle, uint32_t threadId);
@@ -37,6 +47,8 @@ uint32_t GetLastError();
 bool CloseHandle(Handle object);
 int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint32_t type);
 int GetSystemMetrics(int index);
+Handle GetProcessWindowStation();
+bool GetUserObjectInformationA(Handle object, int index, void* information, uint32_t length, uint32_t* lengthNeeded);
 const char* GetCommandLineA();
 
 }  // namespace platform

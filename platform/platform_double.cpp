@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <stdio.h>
+#include <string.h>
 
 PlatformDouble g_platform;
 
@@ -10,6 +11,7 @@ namespace {
 
 platform::WindowHandle const kTargetWindow = reinterpret_cast<platform::WindowHandle>(0x10010);
 platform::Handle const kTargetThread = reinterpret_cast<platform::Handle>(0x2c);
+platform::Handle const kWindowStation = reinterpret_cast<platform::Handle>(0x3c);
 const uint32_t kTargetProcessId = 4321;
 
 std::string Quoted(const char* text)
@@ -40,7 +42,17 @@ void Log(const char* name, const std::string& arguments)
 
 void ResetPlatformDouble()
 {
-    g_platform.script = PlatformScript{kTargetWindow, 1234, kTargetThread, true, 0, 1024, 768, nullptr};
+    PlatformScript& script = g_platform.script;
+    script = PlatformScript{};
+    script.window = kTargetWindow;
+    script.threadId = 1234;
+    script.thread = kTargetThread;
+    script.priorityAccepted = true;
+    script.screenWidth = 1024;
+    script.screenHeight = 768;
+    script.station = kWindowStation;
+    script.stationFlagsAnswered = true;
+    script.stationFlags = platform::kWsfVisible;
     g_platform.calls.clear();
     g_platform.openHandles = 0;
 }
@@ -112,6 +124,26 @@ int GetSystemMetrics(int index)
     if (index == kSmCyScreen)
         return g_platform.script.screenHeight;
     return 0;
+}
+
+Handle GetProcessWindowStation()
+{
+    Log("GetProcessWindowStation", "");
+    return g_platform.script.station;
+}
+
+bool GetUserObjectInformationA(Handle object, int index, void* information, uint32_t length, uint32_t* lengthNeeded)
+{
+    Log("GetUserObjectInformationA", Pointer(object) + ", " + std::to_string(index) + ", " + std::to_string(length) +
+                                         ", " + (lengthNeeded == nullptr ? "null" : "out"));
+    if (object == nullptr || object != g_platform.script.station || index != kUoiFlags ||
+        length < sizeof(UserObjectFlags) || !g_platform.script.stationFlagsAnswered)
+        return false;
+    UserObjectFlags flags = {0, 0, g_platform.script.stationFlags};
+    memcpy(information, &flags, sizeof(flags));
+    if (lengthNeeded != nullptr)
+        *lengthNeeded = sizeof(flags);
+    return true;
 }
 
 const char* GetCommandLineA()

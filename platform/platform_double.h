@@ -17,6 +17,9 @@ struct PlatformScript {
     int screenWidth;
     int screenHeight;
     const char* commandLine;              // GetCommandLineA's answer
+    platform::Handle station;             // GetProcessWindowStation's answer (null: none)
+    bool stationFlagsAnswered;            // GetUserObjectInformationA's answer
+    uint32_t stationFlags;                // the station's UOI_FLAGS, when answered
 };
 
 struct PlatformCall {
@@ -32,7 +35,8 @@ struct PlatformDouble {
 
 extern PlatformDouble g_platform;
 
-// A script for a run that finds a window and changes its priority without trouble.
+// A script for a run that finds a window and changes its priority without
+// trouble, on a window station that reaches the screen.
 void ResetPlatformDouble();
 
 // The logged calls as "Name(arguments)", one per entry, for readable comparisons.

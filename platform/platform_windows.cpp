@@ -6,6 +6,8 @@
 
 namespace platform {
 
+static_assert(sizeof(UserObjectFlags) == sizeof(USEROBJECTFLAGS), "UserObjectFlags is USEROBJECTFLAGS");
+
 WindowHandle FindWindowA(const char* className, const char* windowName)
 {
     return reinterpret_cast<WindowHandle>(::FindWindowA(className, windowName));
@@ -48,6 +50,21 @@ int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint3
 int GetSystemMetrics(int index)
 {
     return ::GetSystemMetrics(index);
+}
+
+Handle GetProcessWindowStation()
+{
+    return reinterpret_cast<Handle>(::GetProcessWindowStation());
+}
+
+bool GetUserObjectInformationA(Handle object, int index, void* information, uint32_t length, uint32_t* lengthNeeded)
+{
+    DWORD needed = 0;
+    BOOL done = ::GetUserObjectInformationA(reinterpret_cast<HANDLE>(object), index, information, length,
+                                            lengthNeeded != nullptr ? &needed : nullptr);
+    if (lengthNeeded != nullptr)
+        *lengthNeeded = needed;
+    return done != FALSE;
 }
 
 const char* GetCommandLineA()

@@ -13,6 +13,8 @@ using Calls = std::vector<std::string>;
 
 const char kPage1Start[] = "MessageBoxA(null, \"Korvanel Reference (1/2)";
 const char kPage2Start[] = "MessageBoxA(null, \"Korvanel Reference (2/2)";
+const char kStationQuery[] = "GetProcessWindowStation()";
+const char kStationFlagsQuery[] = "GetUserObjectInformationA(0x3c, 1, 12, null)";
 
 class RunFlow : public ::testing::Test {
 protected:
@@ -32,15 +34,18 @@ protected:
 
     static bool StartsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
 
-    // True when the log is exactly the two help pages (after the two screen queries).
+    // True when the log is exactly the two help pages (after asking whether
+    // anybody can see them, and the two screen queries).
     static void ExpectHelpPagesOnly()
     {
         Calls calls = LoggedCalls();
-        ASSERT_EQ(4u, calls.size()) << ::testing::PrintToString(calls);
-        EXPECT_EQ("GetSystemMetrics(0)", calls[0]);
-        EXPECT_EQ("GetSystemMetrics(1)", calls[1]);
-        EXPECT_TRUE(StartsWith(calls[2], kPage1Start)) << calls[2];
-        EXPECT_TRUE(StartsWith(calls[3], kPage2Start)) << calls[3];
+        ASSERT_EQ(6u, calls.size()) << ::testing::PrintToString(calls);
+        EXPECT_EQ(kStationQuery, calls[0]);
+        EXPECT_EQ(kStationFlagsQuery, calls[1]);
+        EXPECT_EQ("GetSystemMetrics(0)", calls[2]);
+        EXPECT_EQ("GetSystemMetrics(1)", calls[3]);
+        EXPECT_TRUE(StartsWith(calls[4], kPage1Start)) << calls[4];
+        EXPECT_TRUE(StartsWith(calls[5], kPage2Start)) << calls[5];
     }
 };
 
@@ -65,6 +70,7 @@ TEST_F(RunFlow, RefusedChangeShowsTheErrorCode)
     g_platform.script.lastError = 87;
     EXPECT_EQ(0, RunKorvanel("Class Title 5"));
     Calls expected = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5);
+    expected.insert(expected.end(), {kStationQuery, kStationFlagsQuery});
     expected.push_back("MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=87\n\", \"Kor Vanel\", 0x40010)");
     EXPECT_EQ(expected, LoggedCalls());
 }
@@ -82,7 +88,7 @@ TEST_F(RunFlow, ThreadThatCannotBeOpenedReportsSix)
     g_platform.script.lastError = 5;  // the platform's own code must not be used
     EXPECT_EQ(0, RunKorvanel("Class NULL HIGHEST"));
     Calls expected = {"FindWindowA(\"Class\", null)", "GetWindowThreadProcessId(0x10010, null)",
-                      "OpenThread(0xb0, false, 1234)",
+                      "OpenThread(0xb0, false, 1234)", kStationQuery, kStationFlagsQuery,
                       "MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=6\n\", \"Kor Vanel\", 0x40010)"};
     EXPECT_EQ(expected, LoggedCalls());
 }
@@ -103,6 +109,45 @@ TEST_F(RunFlow, AbsentEmptyOrMalformedTailShowsBothHelpPages)
         EXPECT_EQ(0, RunKorvanel(tail));
         ExpectHelpPagesOnly();
     }
+}
+
+// A service or a task run whether the user is logged on or not: nobody could
+// ever answer a box there, so none is shown, but the change is still made.
+TEST_F(RunFlow, InvisibleWindowStationShowsNoBox)
+{
+    struct {
+        const char* tail;
+        bool accepted;
+        Calls expected;
+    } rows[] = {
+        {"", true, {kStationQuery, kStationFlagsQuery}},
+        {"Class Title", true, {kStationQuery, kStationFlagsQuery}},
+        {"Class Title 5", false, ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5)},
+        {"Class Title HIGHEST", true, ChangeCalls("FindWindowA(\"Class\", \"Title\")", 2)},
+    };
+    rows[2].expected.insert(rows[2].expected.end(), {kStationQuery, kStationFlagsQuery});
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string("tail '") + row.tail + "'");
+        ResetPlatformDouble();
+        g_platform.script.stationFlags = 0x0002;  // other flags, but not WSF_VISIBLE
+        g_platform.script.priorityAccepted = row.accepted;
+        g_platform.script.lastError = 87;
+        EXPECT_EQ(0, RunKorvanel(row.tail));
+        EXPECT_EQ(row.expected, LoggedCalls());
+    }
+}
+
+TEST_F(RunFlow, StationThatCannotBeAskedStillGetsTheBoxes)
+{
+    g_platform.script.station = nullptr;
+    RunKorvanel("");
+    Calls calls = LoggedCalls();
+    ASSERT_EQ(5u, calls.size()) << ::testing::PrintToString(calls);
+    EXPECT_TRUE(StartsWith(calls[3], kPage1Start)) << calls[3];
+    ResetPlatformDouble();
+    g_platform.script.stationFlagsAnswered = false;
+    RunKorvanel("");
+    ExpectHelpPagesOnly();
 }
 
 TEST_F(RunFlow, OverlongClassShowsHelpAndLooksNothingUp)
