@@ -16,11 +16,24 @@ check "NX compatible (DEP)" yes "$( (( characteristics & 0x100 )) && echo yes ||
 check "relocations kept for ASLR" yes "$(grep -q 'Base Relocation Directory \[\.reloc\]' <<<"$headers" && echo yes || echo no)"
 file_characteristics=$(( $(field Characteristics) ))
 check "relocations not stripped" no "$( (( file_characteristics & 0x1 )) && echo yes || echo no)"
+check "Terminal Server aware" yes "$( (( characteristics & 0x8000 )) && echo yes || echo no)"
 check "GUI subsystem" 00000002 "$(field Subsystem)"
 if [ "$target" = win64 ]; then
     check "high-entropy virtual addresses" yes "$( (( characteristics & 0x20 )) && echo yes || echo no)"
+    # Unwind tables: the exception directory's function table must cover the
+    # entry point, so a debugger or Windows Error Reporting can walk from there.
+    entry=$(( 16#$(field ImageBase) + 16#$(field AddressOfEntryPoint) ))
+    functions=0 covered=no
+    while read -r begin end; do
+        functions=$((functions + 1))
+        (( 16#$begin <= entry && entry < 16#$end )) && covered=yes
+    done < <(awk '/^The Function Table/ { table = 1; next }
+                  table && NF == 0 { table = 0 }
+                  table && NF == 4 && $2 ~ /^[0-9a-f]+$/ { print $2, $3 }' <<<"$headers")
+    check "unwind tables (.pdata, $functions functions) cover the entry point" yes "$covered"
 else
     check "subsystem version" 4.0 "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
+    check "no SE handlers (NO_SEH)" yes "$( (( characteristics & 0x400 )) && echo yes || echo no)"
 fi
 check "imported DLLs" "KERNEL32.dll msvcrt.dll USER32.dll" \
     "$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort -f | tr '\n' ' ' | sed 's/ $//')"
