@@ -157,9 +157,9 @@ protected:
             FreeLibrary(module);
     }
 
-    const BYTE* Data(const wchar_t* type, const wchar_t* name, DWORD* size)
+    const BYTE* Data(const wchar_t* type, const wchar_t* name, DWORD* size, WORD language = kJapanese)
     {
-        HRSRC found = FindResourceExW(module, type, name, kJapanese);
+        HRSRC found = FindResourceExW(module, type, name, language);
         if (found == nullptr)
             return nullptr;
         *size = SizeofResource(module, found);
@@ -200,12 +200,103 @@ BOOL CALLBACK ListType(HMODULE module, wchar_t* type, LONG_PTR parameter)
     return TRUE;
 }
 
-TEST_F(Resources, EverythingIsJapaneseAndNothingElseIsThere)
+// The icon and version block are for the shell, in Japanese; the manifest is
+// for the loader, whose language search always reaches the neutral language.
+TEST_F(Resources, IconAndVersionAreJapaneseTheManifestNeutral)
 {
     Listing listing;
     EnumResourceTypesW(module, ListType, reinterpret_cast<LONG_PTR>(&listing));
-    std::vector<std::string> expected = {"3/1/0411", "3/2/0411", "3/3/0411", "3/4/0411", "14/MAINICON/0411", "16/1/0411"};
+    std::vector<std::string> expected = {"3/1/0411",  "3/2/0411", "3/3/0411", "3/4/0411", "14/MAINICON/0411",
+                                         "16/1/0411", "24/1/0000"};
     EXPECT_EQ(expected, listing.entries);
+}
+
+// --- the application manifest --------------------------------------------------------
+
+const char* const kArchitecture = sizeof(void*) == 8 ? "amd64" : "x86";
+
+// Every element, as the file must spell it: the loader reads activeCodePage's
+// "UTF-8" case-sensitively, and each setting only under its own namespace.
+const struct {
+    const char* what;
+    const char* text;
+} kManifestElements[] = {
+    {"identity", "<assemblyIdentity type=\"win32\" name=\"Korvanel\" version=\"1.0.0.0\" processorArchitecture=\"%s\"/>"},
+    {"themed controls",
+     "<dependentAssembly>\n<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+     "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"},
+    {"no elevation", "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"},
+    {"Windows Vista", "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>"},
+    {"Windows 7", "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>"},
+    {"Windows 8", "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>"},
+    {"Windows 8.1", "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>"},
+    {"Windows 10 and 11", "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"},
+    {"DPI before Windows 10 1607", "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"},
+    {"DPI", "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"},
+    {"UTF-8", "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>"},
+};
+
+TEST_F(Resources, ManifestHoldsEveryElement)
+{
+    DWORD size = 0;
+    const BYTE* data = Data(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), &size, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    ASSERT_NE(nullptr, data) << "no RT_MANIFEST 1 for the neutral language";
+    std::string manifest(reinterpret_cast<const char*>(data), size);
+    for (const auto& element : kManifestElements) {
+        char text[512];
+        snprintf(text, sizeof(text), element.text, kArchitecture);
+        EXPECT_NE(std::string::npos, manifest.find(text)) << element.what << ": expected " << text << "\nin\n" << manifest;
+    }
+}
+
+// The platform's own reading: the activation context the loader would make.
+TEST_F(Resources, LoaderReadsTheManifestAsMeant)
+{
+    ACTCTXW request = {};
+    request.cbSize = sizeof(request);
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = g_toolPath.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << "the loader refuses the manifest, error " << GetLastError();
+
+    const struct {
+        const wchar_t* space;
+        const wchar_t* name;
+        const wchar_t* value;
+    } settings[] = {
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, PerMonitor"},
+        {L"http://schemas.microsoft.com/SMI/2019/WindowsSettings", L"activeCodePage", L"UTF-8"},
+    };
+    for (const auto& setting : settings) {
+        wchar_t value[64] = L"<none>";
+        SIZE_T length = 0;
+        QueryActCtxSettingsW(0, context, setting.space, setting.name, value, 64, &length);
+        EXPECT_EQ(Narrow(setting.value), Narrow(value)) << Narrow(setting.name);
+    }
+
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    SIZE_T length = 0;
+    ASSERT_TRUE(QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &level, sizeof(level), &length));
+    EXPECT_EQ(ACTCTX_RUN_LEVEL_AS_INVOKER, level.RunLevel);
+    EXPECT_EQ(0u, level.UiAccess);
+
+    // The tool itself, then the Common Controls it depends on, resolved for this architecture.
+    std::string identities;
+    for (DWORD index = 1; index <= 2; ++index) {
+        alignas(8) BYTE information[2048] = {};
+        if (QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, information,
+                         sizeof(information), &length))
+            identities += Narrow(reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(information)
+                                     ->lpAssemblyEncodedAssemblyIdentity) + "\n";
+    }
+    std::string architecture = std::string("processorArchitecture=\"") + kArchitecture + "\"";
+    EXPECT_EQ(0u, identities.find("Korvanel," + architecture + ",type=\"win32\",version=\"1.0.0.0\"\n")) << identities;
+    EXPECT_NE(std::string::npos, identities.find("\nMicrosoft.Windows.Common-Controls," + architecture +
+                                                 ",publicKeyToken=\"6595b64144ccf1df\",type=\"win32\",version=\"6.0."))
+        << identities;
+    ReleaseActCtx(context);
 }
 
 #pragma pack(push, 2)
