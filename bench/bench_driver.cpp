@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     }
     std::string tool = argv[1], floorProgram = argv[2];
     int runs = atoi(argv[3]);
-    TargetWindow target = StartTargetWindow("KorvanelBenchTarget", "Bench Target");
+    TargetWindow target = StartTargetWindow(L"KorvanelBenchTarget", L"Bench Target");
     if (target.window == nullptr) {
         fprintf(stderr, "no target window\n");
         return 1;

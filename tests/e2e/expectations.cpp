@@ -45,6 +45,12 @@ void ExpectSilent(const ToolRun& run)
 
 void Target::Start(const char* className, const char* title)
 {
+    Start(Widen(className).c_str(), Widen(title).c_str());
+}
+
+void Target::Start(const wchar_t* className, const wchar_t* title)
+{
+    StopTargetWindow(&target);
     target = StartTargetWindow(className, title);
     ASSERT_NE(nullptr, target.window) << "could not create the target window";
     ASSERT_EQ(THREAD_PRIORITY_NORMAL, Priority());

@@ -20,7 +20,10 @@ void ExpectSilent(const ToolRun& run);
 // A target window for the length of one test.
 class Target : public ::testing::Test {
 protected:
+    // A new target, in place of the one before if there was one. ANSI names
+    // are taken in this program's ANSI code page, as the "A" calls take them.
     void Start(const char* className, const char* title);
+    void Start(const wchar_t* className, const wchar_t* title);
     void TearDown() override;
     int Priority() const;
 

@@ -10,8 +10,8 @@ const DWORD kRunTimeoutMs = 60000;
 const DWORD kPollMs = 20;
 
 struct TargetStart {
-    const char* className;
-    const char* title;
+    const wchar_t* className;
+    const wchar_t* title;
     HWND window;
     HANDLE ready;
 };
@@ -22,25 +22,26 @@ LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// Unicode windows, so that any name can be given.
 DWORD WINAPI TargetThread(void* parameter)
 {
     TargetStart* start = static_cast<TargetStart*>(parameter);
-    WNDCLASSA windowClass = {};
+    WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = TargetProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = start->className;
-    RegisterClassA(&windowClass);
-    start->window = CreateWindowExA(0, start->className, start->title, WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+    RegisterClassW(&windowClass);
+    start->window = CreateWindowExW(0, start->className, start->title, WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
                                     nullptr, nullptr, windowClass.hInstance, nullptr);
     SetEvent(start->ready);
     if (start->window == nullptr)
         return 1;
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchMessageA(&message);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
     return 0;
 }
 
@@ -140,13 +141,54 @@ ShownBox ReadBox(HWND box)
         Sleep(kPollMs);
         shown.iconColour = IconColour(count.icon);
     }
-
     return shown;
+}
+
+// Answers every box the started tool shows, once it has been read, until the
+// tool ends or its time is up.
+ToolRun WatchTool(const PROCESS_INFORMATION& process, DWORD started)
+{
+    ToolRun run;
+    HWND answered = nullptr;
+    DWORD waited = 0;
+    while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
+        waited += kPollMs;
+        if (waited > kRunTimeoutMs) {
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, 10000);
+            break;
+        }
+        std::vector<HWND> boxes = FindBoxes(process.dwProcessId);
+        if (static_cast<int>(boxes.size()) > run.mostBoxesAtOnce)
+            run.mostBoxesAtOnce = static_cast<int>(boxes.size());
+        for (HWND box : boxes) {
+            if (box == answered && IsWindow(box))
+                continue;  // still closing
+            run.boxes.push_back(ReadBox(box));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            answered = box;
+            break;
+        }
+    }
+    run.finished = waited <= kRunTimeoutMs;
+    run.milliseconds = GetTickCount() - started;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
 }
 
 }  // namespace
 
-TargetWindow StartTargetWindow(const char* className, const char* title)
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide(text.size(), L'\0');  // never more UTF-16 units than ANSI bytes
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+TargetWindow StartTargetWindow(const wchar_t* className, const wchar_t* title)
 {
     TargetStart start = {className, title, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     TargetWindow target;
@@ -174,43 +216,40 @@ std::string QuotedTool()
     return "\"" + g_toolPath + "\"";
 }
 
-ToolRun RunTool(const std::string& commandLine)
+std::wstring QuotedToolW()
 {
-    ToolRun run;
+    return Widen(QuotedTool());
+}
+
+ToolRun RunTool(const std::string& commandLine, const char* desktop)
+{
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
+    startup.lpDesktop = const_cast<char*>(desktop);
     PROCESS_INFORMATION process = {};
+    DWORD started = GetTickCount();
     if (!CreateProcessA(g_toolPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
         fprintf(stderr, "CreateProcessA failed for %s: %lu\n", g_toolPath.c_str(), GetLastError());
-        return run;
+        return ToolRun();
     }
-    HWND answered = nullptr;
-    DWORD waited = 0;
-    while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
-        waited += kPollMs;
-        if (waited > kRunTimeoutMs) {
-            TerminateProcess(process.hProcess, 0xDEAD);
-            WaitForSingleObject(process.hProcess, 10000);
-            break;
-        }
-        std::vector<HWND> boxes = FindBoxes(process.dwProcessId);
-        if (static_cast<int>(boxes.size()) > run.mostBoxesAtOnce)
-            run.mostBoxesAtOnce = static_cast<int>(boxes.size());
-        for (HWND box : boxes) {
-            if (box == answered && IsWindow(box))
-                continue;  // still closing
-            run.boxes.push_back(ReadBox(box));
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            answered = box;
-            break;
-        }
+    return WatchTool(process, started);
+}
+
+ToolRun RunTool(const std::wstring& commandLine)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    DWORD started = GetTickCount();
+    if (!CreateProcessW(Widen(g_toolPath).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        fprintf(stderr, "CreateProcessW failed for %s: %lu\n", g_toolPath.c_str(), GetLastError());
+        return ToolRun();
     }
-    run.finished = waited <= kRunTimeoutMs;
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return run;
+    return WatchTool(process, started);
 }

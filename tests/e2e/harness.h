@@ -20,7 +20,7 @@ struct TargetWindow {
 };
 
 // Creates the window on a new thread and waits until it exists.
-TargetWindow StartTargetWindow(const char* className, const char* title);
+TargetWindow StartTargetWindow(const wchar_t* className, const wchar_t* title);
 // Closes the window, ends its thread, releases the handle.
 void StopTargetWindow(TargetWindow* target);
 
@@ -39,13 +39,21 @@ struct ToolRun {
     int mostBoxesAtOnce = 0;
     DWORD exitCode = 0xFFFFFFFF;
     bool finished = false;        // ended on its own within the time allowed
+    DWORD milliseconds = 0;       // from the start to the end of the process
 };
 
 // Starts the tool with exactly this command line, answers each box with OK
-// once it has been read, and waits for the tool to end.
-ToolRun RunTool(const std::string& commandLine);
+// once it has been read, and waits for the tool to end. The ANSI command line
+// goes through CreateProcessA, on the named desktop ("Station\\Desktop") if one
+// is given; the UTF-16 one through CreateProcessW, as a Windows shell starts programs.
+ToolRun RunTool(const std::string& commandLine, const char* desktop = nullptr);
+ToolRun RunTool(const std::wstring& commandLine);
 
 // The tool's path in double quotes, as a command line starts.
 std::string QuotedTool();
+std::wstring QuotedToolW();
+
+// text in this program's ANSI code page, as UTF-16.
+std::wstring Widen(const std::string& text);
 
 #endif

@@ -56,6 +56,44 @@ TEST_F(Target, BlanksAndTabsAroundTheArguments)
     EXPECT_EQ(THREAD_PRIORITY_IDLE, Priority());
 }
 
+// Names outside every single-byte code page, in a UTF-16 command line as a Windows
+// shell passes it: the tool's manifest makes its code page UTF-8.
+TEST_F(Target, NamesInAnyScriptAreFound)
+{
+    const struct {
+        const wchar_t* className;
+        const wchar_t* title;
+        bool byClass;  // named by its class, else by its title
+    } rows[] = {
+        {L"KorvanelJapaneseTarget", L"\u512a\u5148\u5ea6\u30c6\u30b9\u30c8 \u30a6\u30a3\u30f3\u30c9\u30a6", false},
+        // Cyrillic and Greek: no single-byte code page has both.
+        {L"\u041a\u043e\u0440\u0432\u0430\u043d\u0435\u043b\u039a\u03bb\u03ac\u03c3\u03b7", L"Script Target", true},
+        {L"KorvanelEmojiTarget", L"Launch \U0001F680 pad", false},  // beyond U+FFFF: a surrogate pair
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.byClass ? "named by class" : "named by title");
+        Start(row.className, row.title);
+        std::wstring names = row.byClass ? std::wstring(row.className) + L" NULL" : L"NULL \"" + std::wstring(row.title) + L"\"";
+        ExpectSilent(RunTool(QuotedToolW() + L" " + names + L" HIGHEST"));
+        EXPECT_EQ(THREAD_PRIORITY_HIGHEST, Priority());
+    }
+}
+
+// The buffers count UTF-8 bytes: 341 three-byte characters are 1023 bytes and
+// fit the title; one more is over, as any over-long title is.
+TEST_F(Target, TitleLimitCountsUtf8Bytes)
+{
+    std::wstring title(341, L'\u30a2');
+    Start(L"KorvanelLimitTarget", title.c_str());
+    ExpectSilent(RunTool(QuotedToolW() + L" NULL \"" + title + L"\" HIGHEST"));
+    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, Priority());
+
+    title += L'\u30a2';
+    Start(L"KorvanelLimitTarget", title.c_str());
+    ExpectHelpPages(RunTool(QuotedToolW() + L" NULL \"" + title + L"\" HIGHEST"));
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, Priority());
+}
+
 // --- refusals and misses ------------------------------------------------------------
 
 TEST_F(Target, RefusedPriorityShowsThePlatformsErrorCode)
@@ -88,6 +126,97 @@ TEST(Help, MalformedTailShowsBothPages)
     ExpectHelpPages(RunTool(QuotedTool() + " \"\""));
     ExpectHelpPages(RunTool(QuotedTool() + " A B C D"));
     ExpectHelpPages(RunTool(QuotedTool() + " Class \"open quote and more"));
+}
+
+// --- the other architecture ----------------------------------------------------------
+
+struct NotepadSearch {
+    DWORD processId;
+    HWND window;
+};
+
+BOOL CALLBACK FindNotepadWindow(HWND window, LPARAM parameter)
+{
+    NotepadSearch* search = reinterpret_cast<NotepadSearch*>(parameter);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof(className));
+    if (processId == search->processId && strcmp(className, "Notepad") == 0) {
+        search->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// The everyday case on 64-bit Windows: the 32-bit tool and a 64-bit program's
+// window, or the 64-bit tool and a 32-bit program's. Notepad of the other
+// architecture is the target.
+TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
+{
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    bool tool64 = sizeof(void*) == 8;
+    if (!tool64 && !wow64)
+        GTEST_SKIP() << "a 32-bit Windows runs no 64-bit programs";
+    char windows[MAX_PATH] = "";
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    // A 32-bit program sees the 64-bit system folder as Sysnative.
+    std::string notepad = std::string(windows) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe");
+    std::string line = "\"" + notepad + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(notepad.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        << notepad << ", error " << GetLastError();
+    auto stopNotepad = [&process] {
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, 10000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    };
+    NotepadSearch search = {process.dwProcessId, nullptr};
+    WaitForInputIdle(process.hProcess, 20000);
+    for (int attempt = 0; attempt < 200 && search.window == nullptr; ++attempt) {
+        EnumWindows(FindNotepadWindow, reinterpret_cast<LPARAM>(&search));
+        Sleep(50);
+    }
+    if (search.window == nullptr) {
+        stopNotepad();
+        if (!UnderWine())
+            GTEST_SKIP() << "this Windows hands " << notepad << " on to another Notepad";
+        FAIL() << "Notepad showed no window";
+    }
+    BOOL targetWow64 = FALSE;
+    IsWow64Process(process.hProcess, &targetWow64);
+    EXPECT_EQ(tool64, targetWow64 != FALSE) << "Notepad is not of the other architecture";
+    // A title of its own, so that no other Notepad can be taken for it.
+    SetWindowTextA(search.window, "Korvanel Other Architecture");
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetWindowThreadProcessId(search.window, nullptr));
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(thread));
+    ExpectSilent(RunTool(QuotedTool() + " Notepad \"Korvanel Other Architecture\" HIGHEST"));
+    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread));
+    CloseHandle(thread);
+    stopNotepad();
+}
+
+// --- sessions nobody sees --------------------------------------------------------------
+
+// A service, or a task run whether the user is logged on or not, runs on a window
+// station that reaches no screen; a box there would never be answered.
+TEST(HiddenStation, EndsAtOnceWithoutABox)
+{
+    for (const char* tail : {"", " OnlyTwo Tokens"}) {
+        SCOPED_TRACE(std::string("tail '") + tail + "'");
+        ToolRun run = RunTool(QuotedTool() + tail, "KorvanelHiddenStation\\Default");
+        ExpectSilent(run);
+        EXPECT_LT(run.milliseconds, 15000u) << "the tool took its time";
+    }
 }
 
 }  // namespace
