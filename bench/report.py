@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Turns the benchmark driver's timings and the executables' headers into a
-Markdown table and checks the budgets.
+Markdown table and checks the budgets. The tool is timed with its manifest, as
+shipped; the same build without the manifest shows what the manifest costs.
 
 The time budget is judged on an interval, not on one ratio: the driver runs the
 programs in rounds (one run of each, in alternating order), and the ratio of the
@@ -8,7 +9,8 @@ medians is recomputed over rounds drawn with replacement. The run is over budget
 only when the whole 95% interval is above the budget, within it only when the
 whole interval is below, and inconclusive otherwise.
 
-Usage: report.py [--update-readme README.md] OUT.md ARCH:TOOL.exe:FLOOR.exe:TIMINGS.txt ...
+Usage: report.py [--update-readme README.md] OUT.md ARCH:TOOL.exe:BARE.exe:FLOOR.exe:TIMINGS.txt ...
+       (BARE.exe: the tool without its manifest; TIMINGS.txt: lines "tool|bare|floor MICROSECONDS")
 Exit code: 0 within every budget, 1 over a budget, 2 inconclusive.
 """
 import argparse
@@ -73,7 +75,7 @@ def ratio_interval(runs, numerator, denominator):
     generator = random.Random(20261208)  # the same timings always give the same interval
     ratios = []
     for _ in range(RESAMPLES):
-        picks = [generator.randrange(count) for _ in range(count)]
+        picks = generator.choices(range(count), k=count)
         ratios.append(statistics.median(top[i] for i in picks) / statistics.median(bottom[i] for i in picks))
     ratios.sort()
     tail = (1 - CONFIDENCE) / 2
@@ -101,24 +103,31 @@ def main():
     parser.add_argument('targets', nargs='+')
     arguments = parser.parse_args()
 
-    rows, verdicts = [], []
+    rows, verdicts, notes = [], [], []
     for target in arguments.targets:
-        arch, tool, floor_program, timing_file = target.split(':')
+        arch, tool, bare, floor_program, timing_file = target.split(':')
         runs = rounds(timing_file)
-        tool_size, tool_sections, tool_dlls = pe_sections_and_imports(tool)
-        floor_size, floor_sections, floor_dlls = pe_sections_and_imports(floor_program)
-        rsrc = sum(raw for name, _, _, raw, _ in tool_sections if name == '.rsrc')
-        ratio, low, high = ratio_interval(runs, 'tool', 'floor')
-        tq, fq = spread(runs['tool']), spread(runs['floor'])
-        rows.append(f"| {arch} | korvanel.exe | {tool_size:,} B | {tool_size - rsrc:,} B | "
-                    f"{statistics.median(runs['tool']):.2f} ms (IQR {tq[0]:.2f}-{tq[1]:.2f}) | "
-                    f"**{ratio:.3f}x** ({low:.3f}-{high:.3f}) | {len(runs['tool'])} | {', '.join(tool_dlls)} |")
-        rows.append(f"| {arch} | floor | {floor_size:,} B | {floor_size:,} B | "
-                    f"{statistics.median(runs['floor']):.2f} ms (IQR {fq[0]:.2f}-{fq[1]:.2f}) | 1x | "
-                    f"{len(runs['floor'])} | {', '.join(floor_dlls)} |")
-        time_verdict = verdict(low, high, TIME_BUDGET)
-        verdicts.append((time_verdict, f'{arch}: a full run takes {ratio:.3f}x the floor, 95% interval '
-                                       f'{low:.3f}-{high:.3f}, budget {TIME_BUDGET}x: {time_verdict}'))
+        tool_size = 0
+        for name, label, path in (('tool', 'korvanel.exe', tool), ('bare', 'without manifest', bare),
+                                  ('floor', 'floor', floor_program)):
+            size, sections, dlls = pe_sections_and_imports(path)
+            rsrc = sum(raw for section, _, _, raw, _ in sections if section == '.rsrc')
+            quartiles = spread(runs[name])
+            if name == 'floor':
+                versus = '1x'
+            else:
+                ratio, low, high = ratio_interval(runs, name, 'floor')
+                versus = f'**{ratio:.3f}x** ({low:.3f}-{high:.3f})' if name == 'tool' else f'{ratio:.3f}x ({low:.3f}-{high:.3f})'
+            rows.append(f"| {arch} | {label} | {size:,} B | {size - rsrc:,} B | "
+                        f"{statistics.median(runs[name]):.2f} ms (IQR {quartiles[0]:.2f}-{quartiles[1]:.2f}) | "
+                        f"{versus} | {len(runs[name])} | {', '.join(dlls)} |")
+            if name == 'tool':
+                tool_size = size
+                time_verdict = verdict(low, high, TIME_BUDGET)
+                verdicts.append((time_verdict, f'{arch}: a full run takes {ratio:.3f}x the floor, 95% interval '
+                                               f'{low:.3f}-{high:.3f}, budget {TIME_BUDGET}x: {time_verdict}'))
+        ratio, low, high = ratio_interval(runs, 'tool', 'bare')
+        notes.append(f'{arch}: the manifest costs {ratio:.3f}x a run without it, 95% interval {low:.3f}-{high:.3f}')
         if arch == 'win32':
             size_verdict = 'over budget' if tool_size > SIZE_BUDGET else 'within budget'
             verdicts.append((size_verdict, f'{arch}: korvanel.exe is {tool_size:,} bytes, budget {SIZE_BUDGET:,}: '
@@ -129,6 +138,8 @@ def main():
         '| vs floor (95% interval) | runs | imports |',
         '|---|---|---|---|---|---|---|---|',
         *rows,
+        '',
+        *(f'- {line}' for line in notes + [line for _, line in verdicts]),
     ])
     open(arguments.out, 'w').write(table + '\n')
     if arguments.update_readme:
@@ -137,14 +148,12 @@ def main():
         _, tail = rest.split(END, 1)
         open(arguments.update_readme, 'w').write(head + BEGIN + '\n' + table + '\n' + END + tail)
     print(table)
-    for _, line in verdicts:
-        print(line)
     found = {kind for kind, _ in verdicts}
     if 'over budget' in found:
         return 1
     if 'inconclusive' in found:
         print('inconclusive: the interval straddles the budget; run again with more runs '
-              '(scripts/benchmark.sh 1001) to narrow it')
+              '(scripts/benchmark.sh 4001) to narrow it')
         return 2
     return 0
 
