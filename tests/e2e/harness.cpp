@@ -45,28 +45,22 @@ DWORD WINAPI TargetThread(void* parameter)
     return 0;
 }
 
-struct BoxSearch {
+struct WindowSearch {
     DWORD processId;
-    std::vector<HWND> boxes;
+    const char* className;
+    std::vector<HWND> windows;
 };
 
-BOOL CALLBACK CollectBox(HWND window, LPARAM parameter)
+BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
 {
-    BoxSearch* search = reinterpret_cast<BoxSearch*>(parameter);
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     char className[64] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (processId == search->processId && strcmp(className, "#32770") == 0 && IsWindowVisible(window))
-        search->boxes.push_back(window);
+    if (processId == search->processId && strcmp(className, search->className) == 0 && IsWindowVisible(window))
+        search->windows.push_back(window);
     return TRUE;
-}
-
-std::vector<HWND> FindBoxes(DWORD processId)
-{
-    BoxSearch search = {processId, {}};
-    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
-    return search.boxes;
 }
 
 std::string WindowText(HWND window)
@@ -158,7 +152,7 @@ ToolRun WatchTool(const PROCESS_INFORMATION& process, DWORD started)
             WaitForSingleObject(process.hProcess, 10000);
             break;
         }
-        std::vector<HWND> boxes = FindBoxes(process.dwProcessId);
+        std::vector<HWND> boxes = FindVisibleWindows(process.dwProcessId, "#32770");
         if (static_cast<int>(boxes.size()) > run.mostBoxesAtOnce)
             run.mostBoxesAtOnce = static_cast<int>(boxes.size());
         for (HWND box : boxes) {
@@ -179,6 +173,13 @@ ToolRun WatchTool(const PROCESS_INFORMATION& process, DWORD started)
 }
 
 }  // namespace
+
+std::vector<HWND> FindVisibleWindows(DWORD processId, const char* className)
+{
+    WindowSearch search = {processId, className, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
 
 std::wstring Widen(const std::string& text)
 {

@@ -49,6 +49,9 @@ struct ToolRun {
 ToolRun RunTool(const std::string& commandLine, const char* desktop = nullptr);
 ToolRun RunTool(const std::wstring& commandLine);
 
+// The visible top-level windows of a process that have this class.
+std::vector<HWND> FindVisibleWindows(DWORD processId, const char* className);
+
 // The tool's path in double quotes, as a command line starts.
 std::string QuotedTool();
 std::wstring QuotedToolW();

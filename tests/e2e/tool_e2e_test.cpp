@@ -130,25 +130,6 @@ TEST(Help, MalformedTailShowsBothPages)
 
 // --- the other architecture ----------------------------------------------------------
 
-struct NotepadSearch {
-    DWORD processId;
-    HWND window;
-};
-
-BOOL CALLBACK FindNotepadWindow(HWND window, LPARAM parameter)
-{
-    NotepadSearch* search = reinterpret_cast<NotepadSearch*>(parameter);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    char className[16] = "";
-    GetClassNameA(window, className, sizeof(className));
-    if (processId == search->processId && strcmp(className, "Notepad") == 0) {
-        search->window = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 bool UnderWine()
 {
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
@@ -164,10 +145,10 @@ TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
     bool tool64 = sizeof(void*) == 8;
     if (!tool64 && !wow64)
         GTEST_SKIP() << "a 32-bit Windows runs no 64-bit programs";
-    char windows[MAX_PATH] = "";
-    GetWindowsDirectoryA(windows, MAX_PATH);
+    char systemRoot[MAX_PATH] = "";
+    GetWindowsDirectoryA(systemRoot, MAX_PATH);
     // A 32-bit program sees the 64-bit system folder as Sysnative.
-    std::string notepad = std::string(windows) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe");
+    std::string notepad = std::string(systemRoot) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe");
     std::string line = "\"" + notepad + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -180,13 +161,13 @@ TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     };
-    NotepadSearch search = {process.dwProcessId, nullptr};
     WaitForInputIdle(process.hProcess, 20000);
-    for (int attempt = 0; attempt < 200 && search.window == nullptr; ++attempt) {
-        EnumWindows(FindNotepadWindow, reinterpret_cast<LPARAM>(&search));
+    std::vector<HWND> windows;
+    for (int attempt = 0; attempt < 200 && windows.empty(); ++attempt) {
+        windows = FindVisibleWindows(process.dwProcessId, "Notepad");
         Sleep(50);
     }
-    if (search.window == nullptr) {
+    if (windows.empty()) {
         stopNotepad();
         if (!UnderWine())
             GTEST_SKIP() << "this Windows hands " << notepad << " on to another Notepad";
@@ -196,8 +177,8 @@ TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
     IsWow64Process(process.hProcess, &targetWow64);
     EXPECT_EQ(tool64, targetWow64 != FALSE) << "Notepad is not of the other architecture";
     // A title of its own, so that no other Notepad can be taken for it.
-    SetWindowTextA(search.window, "Korvanel Other Architecture");
-    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetWindowThreadProcessId(search.window, nullptr));
+    SetWindowTextA(windows[0], "Korvanel Other Architecture");
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetWindowThreadProcessId(windows[0], nullptr));
     EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(thread));
     ExpectSilent(RunTool(QuotedTool() + " Notepad \"Korvanel Other Architecture\" HIGHEST"));
     EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread));
