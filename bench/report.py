@@ -4,7 +4,7 @@ Markdown table and checks the budgets. The tool is timed with its manifest, as
 shipped; the same build without the manifest shows what the manifest costs.
 
 The time budget is judged on an interval, not on one ratio: the driver runs the
-programs in rounds (one run of each, in alternating order), and the ratio of the
+programs in rounds (one run of each, in a shuffled order), and the ratio of the
 medians is recomputed over rounds drawn with replacement. The run is over budget
 only when the whole 95% interval is above the budget, within it only when the
 whole interval is below, and inconclusive otherwise.

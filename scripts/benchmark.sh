@@ -2,9 +2,9 @@
 # Measures the tool against the floor program (a GUI program built the same way
 # that only calls FindWindowA once), with the tool built without its manifest
 # beside them to show what the manifest costs: file sizes, wall time of full
-# runs that change a target's priority, imports. Writes build/benchmark.md and prints each
-# budget's verdict: within, over, or inconclusive when the ratio's 95% interval
-# straddles the budget.
+# runs that change a target's priority, imports. Writes build/benchmark.md and
+# prints each budget's verdict: within, over, or inconclusive when the ratio's
+# 95% interval straddles the budget.
 #
 # Usage: scripts/benchmark.sh [--update-readme] [RUNS]     default: 2001 rounds per build
 #   --update-readme   also puts the table into README.md
