@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced, not run: a private Wine session for one prefix.
 #   wine_prefix_ensure PREFIX         creates the prefix, owned by whoever runs it, unless
 #                                     it is ready
@@ -76,14 +77,15 @@ wine_session_start() {
         Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp \
             3>"$wine_session_work/display" >"$wine_session_work/xvfb.log" 2>&1 &
         wine_session_xvfb_pid=$!
-        local i
-        for i in $(seq 100); do
+        for _ in $(seq 100); do
             [ -s "$wine_session_work/display" ] && break
             kill -0 "$wine_session_xvfb_pid" 2>/dev/null || break
             sleep 0.1
         done
         [ -s "$wine_session_work/display" ] || { cat "$wine_session_work/xvfb.log" >&2; wine_session_fail "Xvfb did not start"; return 2; }
-        export DISPLAY=":$(head -n1 "$wine_session_work/display")"
+        local display
+        display=$(head -n1 "$wine_session_work/display")
+        export DISPLAY=":$display"
     fi
 
     # Wait for the server's socket, or the first Wine process would start a server
@@ -93,7 +95,7 @@ wine_session_start() {
     server_dir=$(printf 'server-%x-%x' "$dev" "$ino")
     wineserver -f -p >"$wine_session_work/wineserver.log" 2>&1 &
     wine_session_server_pid=$!
-    for i in $(seq 100); do
+    for _ in $(seq 100); do
         compgen -G "/tmp/.wine-$(id -u)/$server_dir/socket" >/dev/null && return 0
         compgen -G "/tmp/wine-*/$server_dir/socket" >/dev/null && return 0
         kill -0 "$wine_session_server_pid" 2>/dev/null || break

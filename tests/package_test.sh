@@ -9,10 +9,18 @@ zip_file=$("$root/scripts/package.sh" "$work/out" "$work/build")
 (cd "$work" && unzip -q "$zip_file")
 folder=$(echo "$work"/korvanel-*)
 status=0
-expect() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; status=1; fi; }
-expect "korvanel.exe is the 32-bit build" '[[ "$(file -b "$folder/korvanel.exe")" == "PE32 executable (GUI) Intel 80386"* ]]'
-expect "korvanel-x64.exe is the 64-bit build" '[[ "$(file -b "$folder/korvanel-x64.exe")" == "PE32+ executable (GUI) x86-64"* ]]'
-expect "README.md is there" 'cmp -s "$folder/README.md" "$root/README.md"'
-expect "LICENSE is there" 'cmp -s "$folder/LICENSE" "$root/LICENSE"'
-expect "nothing else is there" '[ "$(ls "$folder" | sort | tr "\n" " ")" = "LICENSE README.md korvanel-x64.exe korvanel.exe " ]'
+# expect WHAT COMMAND...: the command must succeed.
+expect() {
+    local what=$1
+    shift
+    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; status=1; fi
+}
+file_type_is() { [[ "$(file -b "$1")" == "$2"* ]]; }
+listing_is() { [ "$(ls "$1" | sort | tr '\n' ' ')" = "$2" ]; }
+
+expect "korvanel.exe is the 32-bit build" file_type_is "$folder/korvanel.exe" "PE32 executable (GUI) Intel 80386"
+expect "korvanel-x64.exe is the 64-bit build" file_type_is "$folder/korvanel-x64.exe" "PE32+ executable (GUI) x86-64"
+expect "README.md is there" cmp -s "$folder/README.md" "$root/README.md"
+expect "LICENSE is there" cmp -s "$folder/LICENSE" "$root/LICENSE"
+expect "nothing else is there" listing_is "$folder" "LICENSE README.md korvanel-x64.exe korvanel.exe "
 exit $status

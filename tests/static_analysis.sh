@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# clang-tidy (configured in .clang-tidy) and cppcheck over the tool's own code.
-# Any finding fails. Usage: static_analysis.sh HOST_BUILD_DIR (with compile_commands.json)
+# clang-tidy (configured in .clang-tidy) and cppcheck over the tool's own code,
+# and shellcheck over every shell script of the project. Any finding fails. Usage: static_analysis.sh HOST_BUILD_DIR (with compile_commands.json)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
@@ -20,6 +20,10 @@ done
 echo "cppcheck: app args usage platform"
 cppcheck --enable=warning,style,performance,portability --std=c++17 --inline-suppr --quiet \
     --error-exitcode=1 -I . app args usage platform || status=1
+
+mapfile -t shell_scripts < <(find scripts tests .ci -type f \( -name '*.sh' -o -path .ci/run \) | sort)
+echo "shellcheck: ${#shell_scripts[@]} scripts"
+shellcheck -S warning "${shell_scripts[@]}" || status=1
 
 [ $status = 0 ] && echo "static analysis: no findings"
 exit $status
