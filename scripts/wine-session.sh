@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # Sourced, not run: a private Wine session for one prefix.
 #   wine_prefix_ensure PREFIX         creates the prefix, owned by whoever runs it, unless
-#                                     it is ready
+#                                     it is ready; only in a new or empty folder, or one
+#                                     whose creation it began itself, and else refuses
 #   wine_session_start PREFIX [WxH]   the same, then starts an Xvfb screen (unless
 #                                     use_display=1 and DISPLAY is set) and a wineserver
 #                                     of its own
@@ -38,29 +39,59 @@ wine_session_environment() {
     export QEMU_RESERVED_VA=0x81000000          # keeps 32-bit Wine quick where qemu-user runs it
 }
 
+# The file a prefix carries while this script is creating it. A folder with it
+# is ours to empty and begin again; a folder without it is never touched.
+wine_prefix_marker=.korvanel-prefix-unfinished
+
+# A prefix is ready when Wine has set up both halves: the registry and the
+# 32-bit system folder.
+wine_prefix_is_ready() {
+    [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ]
+}
+
 wine_prefix_ensure() {
     local prefix=$1
-    mkdir -p "$prefix"
-    prefix=$(cd "$prefix" && pwd)
-    [ -f "$prefix/system.reg" ] && [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] && return 0
+    if [ -d "$prefix" ] && wine_prefix_is_ready "$prefix"; then
+        return 0
+    fi
+    if [ -e "$prefix" ] && [ ! -d "$prefix" ]; then
+        wine_session_fail "'$prefix' is not a folder; give --prefix a folder for the Wine prefix"
+        return 2
+    fi
+    # Only a folder that is new, empty, or left unfinished by this script is
+    # made into a prefix: anything else may be somebody's files.
+    if [ -d "$prefix" ] && [ ! -f "$prefix/$wine_prefix_marker" ] &&
+        [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
+        wine_session_fail "'$prefix' is neither a complete 32-bit Wine prefix nor empty, so it is left as it is;" \
+            "give an empty or new folder, or a prefix made by 'wineboot -i' with 32-bit support"
+        return 2
+    fi
     command -v wine >/dev/null || { wine_session_fail "Wine is not installed; run 'sudo scripts/prerequisites.sh' once"; return 2; }
+    mkdir -p "$prefix" || { wine_session_fail "cannot create '$prefix'"; return 2; }
+    prefix=$(cd "$prefix" && pwd) || return 2
     # Wine refuses a prefix that belongs to someone else.
     if [ "$(stat -c %u "$prefix")" != "$(id -u)" ]; then
         wine_session_fail "'$prefix' belongs to another user; remove it (sudo rm -rf '$prefix') and run again"
         return 2
     fi
-    echo "wine-session: creating the Wine prefix $prefix (about half a minute)"
-    find "$prefix" -mindepth 1 -delete
+    echo "wine-session: creating the Wine prefix $prefix (about half a minute)" >&2
+    if [ -f "$prefix/$wine_prefix_marker" ]; then
+        # What an interrupted creation left; the marker stays until the prefix is ready.
+        find "$prefix" -mindepth 1 -maxdepth 1 ! -name "$wine_prefix_marker" -exec rm -rf {} +
+    else
+        : >"$prefix/$wine_prefix_marker" || { wine_session_fail "cannot write into '$prefix'"; return 2; }
+    fi
     (
         wine_session_environment "$prefix"
         wine wineboot -i >/dev/null 2>&1 || true
         wineserver -w
     )
-    [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] || {
+    wine_prefix_is_ready "$prefix" || {
         wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
-            "run 'sudo scripts/prerequisites.sh' once, then remove '$prefix'"
+            "run 'sudo scripts/prerequisites.sh' once, then run again"
         return 2
     }
+    rm -f "$prefix/$wine_prefix_marker"
 }
 
 wine_session_start() {

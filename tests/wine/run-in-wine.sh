@@ -6,19 +6,27 @@
 set -euo pipefail
 . "$(dirname "$0")/../../scripts/wine-session.sh"
 
+usage() {
+    echo "usage: $0 --prefix DIR [--screen WxH] [--] PROGRAM.exe [ARGS...]" >&2
+    exit 2
+}
+
 prefix=""
 screen="1024x768"
 while [ $# -gt 0 ]; do
     case "$1" in
-        --prefix) prefix=$2; shift 2 ;;
-        --screen) screen=$2; shift 2 ;;
+        --prefix) [ $# -ge 2 ] || usage; prefix=$2; shift 2 ;;
+        --screen) [ $# -ge 2 ] || usage; screen=$2; shift 2 ;;
         --) shift; break ;;
         *) break ;;
     esac
 done
-[ $# -ge 1 ] || { echo "usage: $0 --prefix DIR [--screen WxH] PROGRAM.exe [ARGS...]" >&2; exit 2; }
+# The prefix is always named: a Wine prefix is no place to guess.
+[ -n "$prefix" ] && [ $# -ge 1 ] || usage
 program=$1; shift
 
+# The prefix first: a folder that cannot be one stops the run before anything starts.
+wine_prefix_ensure "$prefix" || exit 2
 loader=$(wine_loader_for "$program")
 [ -x "$loader" ] || { echo "run-in-wine: $loader is missing; run 'sudo scripts/prerequisites.sh' once" >&2; exit 2; }
 export WINELOADER=$loader
