@@ -42,8 +42,7 @@ Report ActOnTail(const char* tail, RunArguments* arguments, uint32_t* lastError)
 }
 
 // False only when the process's window station is known not to reach a screen
-// (a service, or a scheduled task run whether the user is logged on or not):
-// a box there can never be answered and would keep the process alive for good.
+// (a service, or a scheduled task run whether the user is logged on or not).
 bool IsWindowStationVisible()
 {
     platform::Handle station = platform::GetProcessWindowStation();  // not to be closed
@@ -54,11 +53,30 @@ bool IsWindowStationVisible()
     return (flags.flags & platform::kWsfVisible) != 0;
 }
 
+// True only when the process runs in session 0 while the console is another
+// session: since Vista session 0 holds services and no user ever sees it, even
+// on a station flagged visible. On XP the user works in session 0, which is
+// then the console's own.
+bool IsInUnseenServicesSession()
+{
+    uint32_t session = 0;
+    if (!platform::ProcessIdToSessionId(platform::GetCurrentProcessId(), &session))
+        return false;  // cannot tell: show the box
+    return session == 0 && platform::WTSGetActiveConsoleSessionId() != 0;
+}
+
+// A box nobody can answer keeps the process alive for good, so one is shown
+// only where somebody may see it.
+bool CanSomebodyAnswerABox()
+{
+    return IsWindowStationVisible() && !IsInUnseenServicesSession();
+}
+
 // Shows the help pages or the error box, if there is something to show and
 // somebody to see it.
 void ShowReport(Report report, uint32_t lastError)
 {
-    if (report == Report::kNothing || !IsWindowStationVisible())
+    if (report == Report::kNothing || !CanSomebodyAnswerABox())
         return;
     if (report == Report::kUsage) {
         ShowUsageReference();

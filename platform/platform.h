@@ -49,6 +49,9 @@ int MessageBoxA(WindowHandle owner, const char* text, const char* caption, uint3
 int GetSystemMetrics(int index);
 Handle GetProcessWindowStation();
 bool GetUserObjectInformationA(Handle object, int index, void* information, uint32_t length, uint32_t* lengthNeeded);
+uint32_t GetCurrentProcessId();
+bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId);
+uint32_t WTSGetActiveConsoleSessionId();
 const char* GetCommandLineA();
 
 }  // namespace platform

@@ -13,6 +13,7 @@ platform::WindowHandle const kTargetWindow = reinterpret_cast<platform::WindowHa
 platform::Handle const kTargetThread = reinterpret_cast<platform::Handle>(0x2c);
 platform::Handle const kWindowStation = reinterpret_cast<platform::Handle>(0x3c);
 const uint32_t kTargetProcessId = 4321;
+const uint32_t kOwnProcessId = 2468;
 
 std::string Quoted(const char* text)
 {
@@ -53,6 +54,9 @@ void ResetPlatformDouble()
     script.station = kWindowStation;
     script.stationFlagsAnswered = true;
     script.stationFlags = platform::kWsfVisible;
+    script.sessionAnswered = true;
+    script.sessionId = 1;
+    script.consoleSessionId = 1;
     g_platform.calls.clear();
     g_platform.openHandles = 0;
 }
@@ -144,6 +148,27 @@ bool GetUserObjectInformationA(Handle object, int index, void* information, uint
     if (lengthNeeded != nullptr)
         *lengthNeeded = sizeof(flags);
     return true;
+}
+
+uint32_t GetCurrentProcessId()
+{
+    Log("GetCurrentProcessId", "");
+    return kOwnProcessId;
+}
+
+bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId)
+{
+    Log("ProcessIdToSessionId", std::to_string(processId) + ", out");
+    if (processId != kOwnProcessId || !g_platform.script.sessionAnswered)
+        return false;
+    *sessionId = g_platform.script.sessionId;
+    return true;
+}
+
+uint32_t WTSGetActiveConsoleSessionId()
+{
+    Log("WTSGetActiveConsoleSessionId", "");
+    return g_platform.script.consoleSessionId;
 }
 
 const char* GetCommandLineA()

@@ -20,6 +20,9 @@ struct PlatformScript {
     platform::Handle station;             // GetProcessWindowStation's answer (null: none)
     bool stationFlagsAnswered;            // GetUserObjectInformationA's answer
     uint32_t stationFlags;                // the station's UOI_FLAGS, when answered
+    bool sessionAnswered;                 // ProcessIdToSessionId's answer
+    uint32_t sessionId;                   // the process's session, when answered
+    uint32_t consoleSessionId;            // WTSGetActiveConsoleSessionId's answer
 };
 
 struct PlatformCall {
@@ -36,7 +39,7 @@ struct PlatformDouble {
 extern PlatformDouble g_platform;
 
 // A script for a run that finds a window and changes its priority without
-// trouble, on a window station that reaches the screen.
+// trouble, on a window station that reaches the screen, in the console's session.
 void ResetPlatformDouble();
 
 // The logged calls as "Name(arguments)", one per entry, for readable comparisons.

@@ -67,6 +67,24 @@ bool GetUserObjectInformationA(Handle object, int index, void* information, uint
     return done != FALSE;
 }
 
+uint32_t GetCurrentProcessId()
+{
+    return ::GetCurrentProcessId();
+}
+
+bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId)
+{
+    DWORD session = 0;
+    BOOL done = ::ProcessIdToSessionId(processId, &session);
+    *sessionId = session;
+    return done != FALSE;
+}
+
+uint32_t WTSGetActiveConsoleSessionId()
+{
+    return ::WTSGetActiveConsoleSessionId();
+}
+
 const char* GetCommandLineA()
 {
     return ::GetCommandLineA();

@@ -15,6 +15,13 @@ const char kPage1Start[] = "MessageBoxA(null, \"Korvanel Reference (1/2)";
 const char kPage2Start[] = "MessageBoxA(null, \"Korvanel Reference (2/2)";
 const char kStationQuery[] = "GetProcessWindowStation()";
 const char kStationFlagsQuery[] = "GetUserObjectInformationA(0x3c, 1, 12, null)";
+const char kProcessIdQuery[] = "GetCurrentProcessId()";
+const char kSessionQuery[] = "ProcessIdToSessionId(2468, out)";
+const char kConsoleQuery[] = "WTSGetActiveConsoleSessionId()";
+// What a run asks before a box when it is in the console's session, on a visible station.
+const Calls kBeforeABox = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery};
+const char kErrorBox87[] =
+    "MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=87\n\", \"Kor Vanel\", 0x40010)";
 
 class RunFlow : public ::testing::Test {
 protected:
@@ -36,16 +43,16 @@ protected:
 
     // True when the log is exactly the two help pages (after asking whether
     // anybody can see them, and the two screen queries).
-    static void ExpectHelpPagesOnly()
+    static void ExpectHelpPagesOnly(const Calls& before = kBeforeABox)
     {
         Calls calls = LoggedCalls();
-        ASSERT_EQ(6u, calls.size()) << ::testing::PrintToString(calls);
-        EXPECT_EQ(kStationQuery, calls[0]);
-        EXPECT_EQ(kStationFlagsQuery, calls[1]);
-        EXPECT_EQ("GetSystemMetrics(0)", calls[2]);
-        EXPECT_EQ("GetSystemMetrics(1)", calls[3]);
-        EXPECT_TRUE(StartsWith(calls[4], kPage1Start)) << calls[4];
-        EXPECT_TRUE(StartsWith(calls[5], kPage2Start)) << calls[5];
+        size_t asked = before.size();
+        ASSERT_EQ(asked + 4, calls.size()) << ::testing::PrintToString(calls);
+        EXPECT_EQ(before, Calls(calls.begin(), calls.begin() + asked));
+        EXPECT_EQ("GetSystemMetrics(0)", calls[asked]);
+        EXPECT_EQ("GetSystemMetrics(1)", calls[asked + 1]);
+        EXPECT_TRUE(StartsWith(calls[asked + 2], kPage1Start)) << calls[asked + 2];
+        EXPECT_TRUE(StartsWith(calls[asked + 3], kPage2Start)) << calls[asked + 3];
     }
 };
 
@@ -70,8 +77,8 @@ TEST_F(RunFlow, RefusedChangeShowsTheErrorCode)
     g_platform.script.lastError = 87;
     EXPECT_EQ(0, RunKorvanel("Class Title 5"));
     Calls expected = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5);
-    expected.insert(expected.end(), {kStationQuery, kStationFlagsQuery});
-    expected.push_back("MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=87\n\", \"Kor Vanel\", 0x40010)");
+    expected.insert(expected.end(), kBeforeABox.begin(), kBeforeABox.end());
+    expected.push_back(kErrorBox87);
     EXPECT_EQ(expected, LoggedCalls());
 }
 
@@ -88,8 +95,9 @@ TEST_F(RunFlow, ThreadThatCannotBeOpenedReportsSix)
     g_platform.script.lastError = 5;  // the platform's own code must not be used
     EXPECT_EQ(0, RunKorvanel("Class NULL HIGHEST"));
     Calls expected = {"FindWindowA(\"Class\", null)", "GetWindowThreadProcessId(0x10010, null)",
-                      "OpenThread(0xb0, false, 1234)", kStationQuery, kStationFlagsQuery,
-                      "MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=6\n\", \"Kor Vanel\", 0x40010)"};
+                      "OpenThread(0xb0, false, 1234)"};
+    expected.insert(expected.end(), kBeforeABox.begin(), kBeforeABox.end());
+    expected.push_back("MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=6\n\", \"Kor Vanel\", 0x40010)");
     EXPECT_EQ(expected, LoggedCalls());
 }
 
@@ -111,41 +119,66 @@ TEST_F(RunFlow, AbsentEmptyOrMalformedTailShowsBothHelpPages)
     }
 }
 
-// A service or a task run whether the user is logged on or not: nobody could
-// ever answer a box there, so none is shown, but the change is still made.
-TEST_F(RunFlow, InvisibleWindowStationShowsNoBox)
+// Nobody can ever answer a box on a window station that reaches no screen (a
+// service, a task run whether the user is logged on or not), nor in session 0
+// while the console is another session: none is shown there, but the change is
+// still made. Session 0 as the console's own is XP's user session.
+TEST_F(RunFlow, BoxOnlyWhereSomebodyCanSeeIt)
 {
+    const uint32_t kVisible = platform::kWsfVisible, kHidden = 0x0002;  // other flags, but not WSF_VISIBLE
+    const Calls refused = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5);
+    const Calls changed = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 2);
+    const Calls hidden = {kStationQuery, kStationFlagsQuery};
+    const Calls session0 = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery, kConsoleQuery};
+    const Calls session1 = kBeforeABox;
+    const Calls box = {kErrorBox87};
     struct {
         const char* tail;
         bool accepted;
-        Calls expected;
+        uint32_t stationFlags;
+        uint32_t session;
+        uint32_t console;
+        std::vector<Calls> expected;  // joined in order
     } rows[] = {
-        {"", true, {kStationQuery, kStationFlagsQuery}},
-        {"Class Title", true, {kStationQuery, kStationFlagsQuery}},
-        {"Class Title 5", false, ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5)},
-        {"Class Title HIGHEST", true, ChangeCalls("FindWindowA(\"Class\", \"Title\")", 2)},
+        {"", true, kHidden, 1, 1, {hidden}},
+        {"Class Title", true, kHidden, 1, 1, {hidden}},
+        {"Class Title 5", false, kHidden, 1, 1, {refused, hidden}},
+        {"Class Title HIGHEST", true, kHidden, 1, 1, {changed}},
+        {"", true, kVisible, 0, 1, {session0}},
+        {"Class Title 5", false, kVisible, 0, 1, {refused, session0}},
+        {"Class Title 5", false, kVisible, 0, 0, {refused, session0, box}},
+        {"Class Title 5", false, kVisible, 1, 2, {refused, session1, box}},
+        {"Class Title HIGHEST", true, kVisible, 0, 1, {changed}},
     };
-    rows[2].expected.insert(rows[2].expected.end(), {kStationQuery, kStationFlagsQuery});
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string("tail '") + row.tail + "'");
+        SCOPED_TRACE(std::string("tail '") + row.tail + "', station flags " + std::to_string(row.stationFlags) +
+                     ", session " + std::to_string(row.session) + ", console " + std::to_string(row.console));
         ResetPlatformDouble();
-        g_platform.script.stationFlags = 0x0002;  // other flags, but not WSF_VISIBLE
+        g_platform.script.stationFlags = row.stationFlags;
+        g_platform.script.sessionId = row.session;
+        g_platform.script.consoleSessionId = row.console;
         g_platform.script.priorityAccepted = row.accepted;
         g_platform.script.lastError = 87;
         EXPECT_EQ(0, RunKorvanel(row.tail));
-        EXPECT_EQ(row.expected, LoggedCalls());
+        Calls expected;
+        for (const Calls& part : row.expected)
+            expected.insert(expected.end(), part.begin(), part.end());
+        EXPECT_EQ(expected, LoggedCalls());
     }
 }
 
-TEST_F(RunFlow, StationThatCannotBeAskedStillGetsTheBoxes)
+TEST_F(RunFlow, StationOrSessionThatCannotBeAskedStillGetsTheBoxes)
 {
     g_platform.script.station = nullptr;
     RunKorvanel("");
-    Calls calls = LoggedCalls();
-    ASSERT_EQ(5u, calls.size()) << ::testing::PrintToString(calls);
-    EXPECT_TRUE(StartsWith(calls[3], kPage1Start)) << calls[3];
+    ExpectHelpPagesOnly({kStationQuery, kProcessIdQuery, kSessionQuery});
     ResetPlatformDouble();
     g_platform.script.stationFlagsAnswered = false;
+    RunKorvanel("");
+    ExpectHelpPagesOnly();
+    ResetPlatformDouble();
+    g_platform.script.sessionAnswered = false;
+    g_platform.script.sessionId = 0;
     RunKorvanel("");
     ExpectHelpPagesOnly();
 }

@@ -57,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         script.station = nullptr;
     script.stationFlagsAnswered = input.ConsumeBool();
     script.stationFlags = input.ConsumeIntegral<uint32_t>();
+    script.sessionAnswered = input.ConsumeBool();
+    script.sessionId = input.ConsumeIntegralInRange<uint32_t>(0, 2);
+    script.consoleSessionId = input.ConsumeIntegralInRange<uint32_t>(0, 2);
     bool absent = input.ConsumeProbability<float>() < 0.02f;
     std::string tail = input.ConsumeRemainingBytesAsString();
     tail.resize(strnlen(tail.c_str(), tail.size()));
@@ -72,13 +75,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     expected.windowTitle = windowTitle.data();
     bool parsed = !absent && !tail.empty() && ParseArguments(tail.c_str(), &expected);
 
-    // Before any box the run asks whether its window station can be seen; a
-    // station that cannot be asked counts as seen.
+    // Before any box the run asks whether its window station can be seen, and
+    // then whether it runs in session 0 away from the console; what cannot be
+    // asked counts as seen.
     std::vector<std::string> stationQuery = {"GetProcessWindowStation()"};
     if (script.station != nullptr)
         stationQuery.push_back("GetUserObjectInformationA(0x3c, 1, 12, null)");
     bool seen = script.station == nullptr || !script.stationFlagsAnswered ||
                 (script.stationFlags & platform::kWsfVisible) != 0;
+    if (seen) {
+        stationQuery.insert(stationQuery.end(), {"GetCurrentProcessId()", "ProcessIdToSessionId(2468, out)"});
+        if (script.sessionAnswered && script.sessionId == 0) {
+            stationQuery.push_back("WTSGetActiveConsoleSessionId()");
+            seen = script.consoleSessionId == 0;
+        }
+    }
     // True when the calls from index `from` on are the station query, then `boxes` only when seen.
     auto reportIs = [&](const std::vector<std::string>& calls, size_t from, const std::vector<std::string>& boxes) {
         std::vector<std::string> expected = stationQuery;
@@ -93,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(calls.size() >= asked && std::equal(stationQuery.begin(), stationQuery.end(), calls.begin()),
               "help: the station is asked first");
         if (!seen) {
-            Check(calls.size() == asked, "help on a station nobody sees: no box");
+            Check(calls.size() == asked, "help where nobody sees it: no box");
             return 0;
         }
         Check(calls.size() == asked + 4, "help: two screen queries and two boxes");
