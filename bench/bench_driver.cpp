@@ -1,7 +1,9 @@
-// Times full runs of the tool, of the tool built without its manifest, and of
-// the floor program under the same conditions: one target window, rounds of one
-// start of each, each timed from CreateProcess to the end of the process.
-// Prints one line per run:
+// Times full runs of programs under the same conditions: one target window,
+// rounds of one start of each, each timed from CreateProcess to the end of the
+// process. The programs come in groups, and a group's programs are started
+// one after another: under Wine a process starts later when the one before it
+// ran in another code page, so programs are compared only within a group that
+// shares one. Prints one line per run:
 //   NAME MICROSECONDS
 // and fails if a tool run did not change the target's priority.
 #include "harness.h"
@@ -15,9 +17,25 @@
 namespace {
 
 struct Program {
-    std::string name;  // "floor", or a build of the tool
+    std::string name;  // a floor ("floor..."), or a build of the tool
     std::string path;
 };
+
+bool IsFloor(const Program& program)
+{
+    return program.name.compare(0, 5, "floor") == 0;
+}
+
+// A new random order of `order`'s indices.
+void Shuffle(std::vector<size_t>* order, unsigned* seed)
+{
+    for (size_t i = 0; i < order->size(); ++i) {
+        *seed = *seed * 1103515245u + 12345u;
+        size_t j = (*seed >> 16) % (i + 1);
+        (*order)[i] = (*order)[j];
+        (*order)[j] = i;
+    }
+}
 
 // Microseconds from CreateProcess to the end of the process; -1 when it could
 // not start. Wine now and then fails a start (error 1359); such a start is tried
@@ -48,22 +66,33 @@ double TimedRun(const std::string& program, const std::string& arguments)
 
 }  // namespace
 
-// Usage: bench_driver.exe RUNS NAME=PROGRAM.exe ...   (the one named "floor" gets no arguments)
+// Usage: bench_driver.exe RUNS NAME=PROGRAM.exe ... [-- NAME=PROGRAM.exe ...]
+// "--" starts another group. Floors (names beginning with "floor") get no arguments.
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: %s RUNS NAME=PROGRAM.exe ...\n", argv[0]);
+        fprintf(stderr, "usage: %s RUNS NAME=PROGRAM.exe ... [-- NAME=PROGRAM.exe ...]\n", argv[0]);
         return 2;
     }
     int runs = atoi(argv[1]);
-    std::vector<Program> programs;
+    std::vector<std::vector<Program>> groups(1);
     for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--") == 0) {
+            groups.emplace_back();
+            continue;
+        }
         const char* split = strchr(argv[i], '=');
         if (split == nullptr) {
             fprintf(stderr, "'%s' is not NAME=PROGRAM.exe\n", argv[i]);
             return 2;
         }
-        programs.push_back(Program{std::string(argv[i], static_cast<size_t>(split - argv[i])), split + 1});
+        groups.back().push_back(Program{std::string(argv[i], static_cast<size_t>(split - argv[i])), split + 1});
+    }
+    for (const std::vector<Program>& group : groups) {
+        if (group.empty()) {
+            fprintf(stderr, "a group without programs\n");
+            return 2;
+        }
     }
     TargetWindow target = StartTargetWindow(L"KorvanelBenchTarget", L"Bench Target");
     if (target.window == nullptr) {
@@ -75,7 +104,7 @@ int main(int argc, char** argv)
     bool high = true;
     int failures = 0;
     auto run = [&](const Program& program) {
-        if (program.name == "floor")
+        if (IsFloor(program))
             return TimedRun(program.path, "");
         double us = TimedRun(program.path, high ? " KorvanelBenchTarget NULL HIGHEST" : " KorvanelBenchTarget NULL NORMAL");
         if (us < 0 || GetThreadPriority(target.thread) != (high ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_NORMAL))
@@ -85,22 +114,22 @@ int main(int argc, char** argv)
     };
 
     // One unmeasured start of each first, so all meet the same warm caches.
-    for (const Program& program : programs)
-        run(program);
-    // Each round runs every program once, in an order of its own: the start
-    // of a process depends on which one ran before it, and a fixed order would
-    // charge that to one program.
-    std::vector<size_t> order(programs.size());
+    for (const std::vector<Program>& group : groups)
+        for (const Program& program : group)
+            run(program);
+    // Each round runs every group once, and in it every program once, each in
+    // an order of its own: the start of a process depends on which one ran
+    // before it, and a fixed order would charge that to one program.
     unsigned seed = 20261208;
+    std::vector<size_t> groupOrder(groups.size());
     for (int round = 0; round < runs; ++round) {
-        for (size_t i = 0; i < order.size(); ++i) {
-            seed = seed * 1103515245u + 12345u;
-            size_t j = (seed >> 16) % (i + 1);
-            order[i] = order[j];
-            order[j] = i;
+        Shuffle(&groupOrder, &seed);
+        for (size_t g : groupOrder) {
+            std::vector<size_t> order(groups[g].size());
+            Shuffle(&order, &seed);
+            for (size_t index : order)
+                printf("%s %.0f\n", groups[g][index].name.c_str(), run(groups[g][index]));
         }
-        for (size_t index : order)
-            printf("%s %.0f\n", programs[index].name.c_str(), run(programs[index]));
     }
     StopTargetWindow(&target);
     if (failures != 0)

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
 """Turns the benchmark driver's timings and the executables' headers into a
-Markdown table and checks the budgets. The tool is timed with its manifest, as
-shipped; the same build without the manifest shows what the manifest costs.
+Markdown table and checks the budgets.
+
+The tool is timed as shipped, with its manifest, against a floor that carries
+the same manifest. Under Wine a process starts later when the one before it ran
+in another code page, and the manifest's UTF-8 code page is one, so programs are
+compared only with programs of their own code page: the driver runs the tool and
+the floor in one group, and the tool without its manifest and the floor without
+it in another. The manifest's cost is the tool against its build without one.
 
 The time budget is judged on an interval, not on one ratio: the driver runs the
 programs in rounds (one run of each, in a shuffled order), and the ratio of the
@@ -9,9 +15,10 @@ medians is recomputed over rounds drawn with replacement. The run is over budget
 only when the whole 95% interval is above the budget, within it only when the
 whole interval is below, and inconclusive otherwise.
 
-Usage: report.py [--update-readme README.md] OUT.md ARCH:TOOL.exe:BARE.exe:FLOOR.exe:TIMINGS.txt ...
-       (BARE.exe: the tool without its manifest; TIMINGS.txt: lines "tool|bare|floor MICROSECONDS")
-Exit code: 0 within every budget, 1 over a budget, 2 inconclusive.
+Usage: report.py [--update-readme README.md] OUT.md ARCH:TOOL.exe:BARE.exe:FLOOR.exe:BARE_FLOOR.exe:TIMINGS.txt ...
+       (BARE: built without the manifest; TIMINGS.txt: lines "PROGRAM MICROSECONDS", PROGRAM one of
+       tool, bare, floor, floor_bare; "-" for a build that was not timed)
+Exit code: 0 within every budget, 1 over a budget, 2 inconclusive, 3 timings it cannot read.
 """
 import argparse
 import random
@@ -58,12 +65,34 @@ def pe_sections_and_imports(path):
     return len(data), sections, dlls
 
 
+# The programs of one build: the name in the timings, the label in the table,
+# and the program it is measured against.
+PROGRAMS = (
+    ('tool', 'korvanel.exe', 'floor'),
+    ('floor', 'floor', None),
+    ('bare', 'without manifest', 'floor_bare'),
+    ('floor_bare', 'floor without manifest', None),
+)
+
+
+class TimingsError(Exception):
+    pass
+
+
 def rounds(path):
     """The timings in milliseconds as rounds: {program: [round 0, round 1, ...]}."""
     runs = {}
-    for line in open(path):
-        program, value = line.split()
-        runs.setdefault(program, []).append(float(value) / 1000.0)
+    with open(path) as timings:
+        for number, line in enumerate(timings, 1):
+            try:
+                program, value = line.split()
+                runs.setdefault(program, []).append(float(value) / 1000.0)
+            except ValueError:
+                raise TimingsError(f"{path}:{number}: cannot read {line.rstrip()!r}: "
+                                   "expected 'PROGRAM MICROSECONDS'") from None
+    for name, _, _ in PROGRAMS:
+        if name not in runs:
+            raise TimingsError(f'{path}: no timings of {name}')
     count = min(len(values) for values in runs.values())
     return {program: values[:count] for program, values in runs.items()}
 
@@ -96,6 +125,43 @@ def verdict(low, high, budget):
     return 'inconclusive'
 
 
+def build_report(arch, paths, runs):
+    """Table rows, notes and (kind, line) verdicts of one build; runs is None when it was not timed."""
+    rows, notes, verdicts = [], [], []
+    if runs is None:
+        notes.append(f'{arch}: not timed in this run')
+    for name, label, against in PROGRAMS:
+        size, sections, dlls = pe_sections_and_imports(paths[name])
+        rsrc = sum(raw for section, _, _, raw, _ in sections if section == '.rsrc')
+        if name == 'tool' and arch == 'win32':
+            size_verdict = 'over budget' if size > SIZE_BUDGET else 'within budget'
+            verdicts.append((size_verdict, f'{arch}: korvanel.exe is {size:,} bytes, budget {SIZE_BUDGET:,}: '
+                                           f'{size_verdict}'))
+        if runs is None:
+            rows.append(f"| {arch} | {label} | {size:,} B | {size - rsrc:,} B | not timed | | 0 | {', '.join(dlls)} |")
+            continue
+        quartiles = spread(runs[name])
+        if against is None:
+            versus = '1x'
+        else:
+            ratio, low, high = ratio_interval(runs, name, against)
+            shown = f'**{ratio:.3f}x**' if name == 'tool' else f'{ratio:.3f}x'
+            versus = f'{shown} ({low:.3f}-{high:.3f})'
+        if name == 'tool':
+            time_verdict = verdict(low, high, TIME_BUDGET)
+            verdicts.append((time_verdict, f'{arch}: a full run takes {ratio:.3f}x the floor, both with the '
+                                           f'manifest, 95% interval {low:.3f}-{high:.3f}, budget {TIME_BUDGET}x: '
+                                           f'{time_verdict}'))
+        rows.append(f"| {arch} | {label} | {size:,} B | {size - rsrc:,} B | "
+                    f"{statistics.median(runs[name]):.2f} ms (IQR {quartiles[0]:.2f}-{quartiles[1]:.2f}) | "
+                    f"{versus} | {len(runs[name])} | {', '.join(dlls)} |")
+    if runs is not None:
+        ratio, low, high = ratio_interval(runs, 'tool', 'bare')
+        notes.append(f'{arch}: the manifest costs {ratio:.3f}x, korvanel.exe against its build without one, '
+                     f'95% interval {low:.3f}-{high:.3f}')
+    return rows, notes, verdicts
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--update-readme', metavar='README', help='put the table between the README\'s markers')
@@ -105,37 +171,21 @@ def main():
 
     rows, verdicts, notes = [], [], []
     for target in arguments.targets:
-        arch, tool, bare, floor_program, timing_file = target.split(':')
-        runs = rounds(timing_file)
-        tool_size = 0
-        for name, label, path in (('tool', 'korvanel.exe', tool), ('bare', 'without manifest', bare),
-                                  ('floor', 'floor', floor_program)):
-            size, sections, dlls = pe_sections_and_imports(path)
-            rsrc = sum(raw for section, _, _, raw, _ in sections if section == '.rsrc')
-            quartiles = spread(runs[name])
-            if name == 'floor':
-                versus = '1x'
-            else:
-                ratio, low, high = ratio_interval(runs, name, 'floor')
-                versus = f'**{ratio:.3f}x** ({low:.3f}-{high:.3f})' if name == 'tool' else f'{ratio:.3f}x ({low:.3f}-{high:.3f})'
-            rows.append(f"| {arch} | {label} | {size:,} B | {size - rsrc:,} B | "
-                        f"{statistics.median(runs[name]):.2f} ms (IQR {quartiles[0]:.2f}-{quartiles[1]:.2f}) | "
-                        f"{versus} | {len(runs[name])} | {', '.join(dlls)} |")
-            if name == 'tool':
-                tool_size = size
-                time_verdict = verdict(low, high, TIME_BUDGET)
-                verdicts.append((time_verdict, f'{arch}: a full run takes {ratio:.3f}x the floor, 95% interval '
-                                               f'{low:.3f}-{high:.3f}, budget {TIME_BUDGET}x: {time_verdict}'))
-        ratio, low, high = ratio_interval(runs, 'tool', 'bare')
-        notes.append(f'{arch}: the manifest costs {ratio:.3f}x a run without it, 95% interval {low:.3f}-{high:.3f}')
-        if arch == 'win32':
-            size_verdict = 'over budget' if tool_size > SIZE_BUDGET else 'within budget'
-            verdicts.append((size_verdict, f'{arch}: korvanel.exe is {tool_size:,} bytes, budget {SIZE_BUDGET:,}: '
-                                           f'{size_verdict}'))
+        arch, tool, bare, floor_program, bare_floor, timing_file = target.split(':')
+        try:
+            runs = None if timing_file == '-' else rounds(timing_file)
+        except TimingsError as error:
+            print(f'report: {error}', file=sys.stderr)
+            return 3
+        paths = {'tool': tool, 'bare': bare, 'floor': floor_program, 'floor_bare': bare_floor}
+        build_rows, build_notes, build_verdicts = build_report(arch, paths, runs)
+        rows += build_rows
+        notes += build_notes
+        verdicts += build_verdicts
 
     table = '\n'.join([
         '| build | program | file size | without resources | wall time, median (interquartile range) '
-        '| vs floor (95% interval) | runs | imports |',
+        '| vs its floor (95% interval) | runs | imports |',
         '|---|---|---|---|---|---|---|---|',
         *rows,
         '',
