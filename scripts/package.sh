@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release zip: the 32-bit korvanel.exe, the 64-bit build beside it as
 # korvanel-x64.exe, the README and the licence. Entries carry the time of the
-# last commit, so the same commit gives the same zip.
+# last commit, so the same commit gives the same zip. Beside the zip goes
+# SHA256SUMS, which `sha256sum -c SHA256SUMS` checks in that folder.
 #
 # Usage: scripts/package.sh [OUTPUT_DIR [BUILD_ROOT]]
 #   OUTPUT_DIR  where the zip goes; default build/release
@@ -30,7 +31,9 @@ export TZ=UTC0
 stamp=$(git log -1 --format=%cd --date=format-local:%Y%m%d%H%M.%S 2>/dev/null || date +%Y%m%d%H%M.%S)
 find "$folder" -exec touch -t "$stamp" {} +
 
-zip_file=$out/korvanel-$version-windows.zip
-rm -f "$zip_file"
-(cd "$stage" && zip -q -X -r "$zip_file" "korvanel-$version")
-echo "$zip_file"
+# Made in the staging folder, then moved: zip would add to an older zip of that name.
+zip_name=korvanel-$version-windows.zip
+(cd "$stage" && zip -q -X -r "$zip_name" "korvanel-$version")
+mv -f "$stage/$zip_name" "$out/$zip_name"
+(cd "$out" && sha256sum "$zip_name" >SHA256SUMS)
+echo "$out/$zip_name"

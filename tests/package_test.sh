@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release zip holds the two executables under their names, the README and the licence.
-# It is built in a folder of its own: the developer's build tree is left alone.
+# The release zip holds the two executables under their names, the README and the
+# licence, and SHA256SUMS beside it vouches for it. It is built in a folder of its
+# own: the developer's build tree is left alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -17,10 +18,12 @@ expect() {
 }
 file_type_is() { [[ "$(file -b "$1")" == "$2"* ]]; }
 listing_is() { [ "$(ls "$1" | sort | tr '\n' ' ')" = "$2" ]; }
+sums_vouch_for() { [ "$(cd "$1" && sha256sum -c --strict SHA256SUMS)" = "$2: OK" ]; }
 
 expect "korvanel.exe is the 32-bit build" file_type_is "$folder/korvanel.exe" "PE32 executable (GUI) Intel 80386"
 expect "korvanel-x64.exe is the 64-bit build" file_type_is "$folder/korvanel-x64.exe" "PE32+ executable (GUI) x86-64"
 expect "README.md is there" cmp -s "$folder/README.md" "$root/README.md"
 expect "LICENSE is there" cmp -s "$folder/LICENSE" "$root/LICENSE"
 expect "nothing else is there" listing_is "$folder" "LICENSE README.md korvanel-x64.exe korvanel.exe "
+expect "SHA256SUMS holds the zip's sum" sums_vouch_for "$work/out" "$(basename "$zip_file")"
 exit $status
