@@ -100,16 +100,23 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // Every tool run changes the priority: HIGHEST and NORMAL in turn.
-    bool high = true;
+    // Every tool run changes the priority: to HIGHEST when it is not, else back
+    // to NORMAL. Each run is judged on its own, so one that failed does not
+    // make the ones after it look wrong.
     int failures = 0;
     auto run = [&](const Program& program) {
         if (IsFloor(program))
             return TimedRun(program.path, "");
-        double us = TimedRun(program.path, high ? " KorvanelBenchTarget NULL HIGHEST" : " KorvanelBenchTarget NULL NORMAL");
-        if (us < 0 || GetThreadPriority(target.thread) != (high ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_NORMAL))
-            ++failures;
-        high = !high;
+        int before = GetThreadPriority(target.thread);
+        int wanted = before == THREAD_PRIORITY_HIGHEST ? THREAD_PRIORITY_NORMAL : THREAD_PRIORITY_HIGHEST;
+        double us = TimedRun(program.path, wanted == THREAD_PRIORITY_HIGHEST ? " KorvanelBenchTarget NULL HIGHEST"
+                                                                             : " KorvanelBenchTarget NULL NORMAL");
+        int after = GetThreadPriority(target.thread);
+        if (us < 0 || after != wanted) {
+            if (++failures <= 5)
+                fprintf(stderr, "%s did not set the priority: %d before, %d after, %d wanted\n", program.path.c_str(),
+                        before, after, wanted);
+        }
         return us;
     };
 
