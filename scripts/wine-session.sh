@@ -51,9 +51,7 @@ wine_prefix_is_ready() {
 
 wine_prefix_ensure() {
     local prefix=$1
-    if [ -d "$prefix" ] && wine_prefix_is_ready "$prefix"; then
-        return 0
-    fi
+    wine_prefix_is_ready "$prefix" && return 0
     if [ -e "$prefix" ] && [ ! -d "$prefix" ]; then
         wine_session_fail "'$prefix' is not a folder; give --prefix a folder for the Wine prefix"
         return 2
