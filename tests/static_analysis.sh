@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # clang-tidy (configured in .clang-tidy) and cppcheck over the tool's own code,
-# and shellcheck over every shell script of the project. Any finding fails. Usage: static_analysis.sh HOST_BUILD_DIR (with compile_commands.json)
+# and shellcheck over every shell script of the project. Any finding fails.
+# Usage: static_analysis.sh HOST_BUILD_DIR (with compile_commands.json)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
