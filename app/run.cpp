@@ -53,16 +53,16 @@ bool IsWindowStationVisible()
     return (flags.flags & platform::kWsfVisible) != 0;
 }
 
-// True only when the process runs in session 0 while the console is another
-// session: since Vista session 0 holds services and no user ever sees it, even
-// on a station flagged visible. On XP the user works in session 0, which is
-// then the console's own.
+// True only in session 0 on Windows Vista and later, where it holds services
+// alone and no user ever sees it. Before Vista session 0 is a user's own: the
+// first one logged on, at the console or by Remote Desktop.
 bool IsInUnseenServicesSession()
 {
     uint32_t session = 0;
-    if (!platform::ProcessIdToSessionId(platform::GetCurrentProcessId(), &session))
-        return false;  // cannot tell: show the box
-    return session == 0 && platform::WTSGetActiveConsoleSessionId() != 0;
+    if (!platform::ProcessIdToSessionId(platform::GetCurrentProcessId(), &session) || session != 0)
+        return false;  // cannot tell, or a user's session: show the box
+    const uint32_t kVistaMajorVersion = 6;
+    return (platform::GetVersion() & 0xFF) >= kVistaMajorVersion;  // the major version is the low byte
 }
 
 // A box nobody can answer keeps the process alive for good, so one is shown

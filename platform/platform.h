@@ -51,7 +51,7 @@ Handle GetProcessWindowStation();
 bool GetUserObjectInformationA(Handle object, int index, void* information, uint32_t length, uint32_t* lengthNeeded);
 uint32_t GetCurrentProcessId();
 bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId);
-uint32_t WTSGetActiveConsoleSessionId();
+uint32_t GetVersion();
 const char* GetCommandLineA();
 
 }  // namespace platform

@@ -56,7 +56,7 @@ void ResetPlatformDouble()
     script.stationFlags = platform::kWsfVisible;
     script.sessionAnswered = true;
     script.sessionId = 1;
-    script.consoleSessionId = 1;
+    script.version = 10;  // 10.0
     g_platform.calls.clear();
     g_platform.openHandles = 0;
 }
@@ -165,10 +165,10 @@ bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId)
     return true;
 }
 
-uint32_t WTSGetActiveConsoleSessionId()
+uint32_t GetVersion()
 {
-    Log("WTSGetActiveConsoleSessionId", "");
-    return g_platform.script.consoleSessionId;
+    Log("GetVersion", "");
+    return g_platform.script.version;
 }
 
 const char* GetCommandLineA()

@@ -22,7 +22,7 @@ struct PlatformScript {
     uint32_t stationFlags;                // the station's UOI_FLAGS, when answered
     bool sessionAnswered;                 // ProcessIdToSessionId's answer
     uint32_t sessionId;                   // the process's session, when answered
-    uint32_t consoleSessionId;            // WTSGetActiveConsoleSessionId's answer
+    uint32_t version;                     // GetVersion's answer: major in the low byte, minor above it
 };
 
 struct PlatformCall {
@@ -39,7 +39,8 @@ struct PlatformDouble {
 extern PlatformDouble g_platform;
 
 // A script for a run that finds a window and changes its priority without
-// trouble, on a window station that reaches the screen, in the console's session.
+// trouble, on a window station that reaches the screen, in a user's session of
+// Windows 10.
 void ResetPlatformDouble();
 
 // The logged calls as "Name(arguments)", one per entry, for readable comparisons.

@@ -80,9 +80,9 @@ bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId)
     return done != FALSE;
 }
 
-uint32_t WTSGetActiveConsoleSessionId()
+uint32_t GetVersion()
 {
-    return ::WTSGetActiveConsoleSessionId();
+    return ::GetVersion();
 }
 
 const char* GetCommandLineA()

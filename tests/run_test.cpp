@@ -17,8 +17,8 @@ const char kStationQuery[] = "GetProcessWindowStation()";
 const char kStationFlagsQuery[] = "GetUserObjectInformationA(0x3c, 1, 12, null)";
 const char kProcessIdQuery[] = "GetCurrentProcessId()";
 const char kSessionQuery[] = "ProcessIdToSessionId(2468, out)";
-const char kConsoleQuery[] = "WTSGetActiveConsoleSessionId()";
-// What a run asks before a box when it is in the console's session, on a visible station.
+const char kVersionQuery[] = "GetVersion()";
+// What a run asks before a box when it is in a user's session, on a visible station.
 const Calls kBeforeABox = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery};
 const char kErrorBox87[] =
     "MessageBoxA(null, \"SetThreadPriority function error\n\nGetLastError()=87\n\", \"Kor Vanel\", 0x40010)";
@@ -121,42 +121,48 @@ TEST_F(RunFlow, AbsentEmptyOrMalformedTailShowsBothHelpPages)
 
 // Nobody can ever answer a box on a window station that reaches no screen (a
 // service, a task run whether the user is logged on or not), nor in session 0
-// while the console is another session: none is shown there, but the change is
-// still made. Session 0 as the console's own is XP's user session.
+// from Vista on: none is shown there, but the change is still made. Before
+// Vista session 0 is a user's own, so the boxes show there.
 TEST_F(RunFlow, BoxOnlyWhereSomebodyCanSeeIt)
 {
     const uint32_t kVisible = platform::kWsfVisible, kHidden = 0x0002;  // other flags, but not WSF_VISIBLE
+    const uint32_t kUnknown = 0xFFFFFFFF;                              // the session cannot be read
+    // GetVersion's answers: the build in the high word, the minor and the major version in the low one.
+    const uint32_t kXp = 0x0A280105, kVista = 0x17720006, kWindows10 = 0x4A65000A;
     const Calls refused = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5);
     const Calls changed = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 2);
     const Calls hidden = {kStationQuery, kStationFlagsQuery};
-    const Calls session0 = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery, kConsoleQuery};
-    const Calls session1 = kBeforeABox;
+    const Calls session0 = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery, kVersionQuery};
+    const Calls userSession = kBeforeABox;
     const Calls box = {kErrorBox87};
     struct {
         const char* tail;
         bool accepted;
         uint32_t stationFlags;
         uint32_t session;
-        uint32_t console;
+        uint32_t version;
         std::vector<Calls> expected;  // joined in order
     } rows[] = {
-        {"", true, kHidden, 1, 1, {hidden}},
-        {"Class Title", true, kHidden, 1, 1, {hidden}},
-        {"Class Title 5", false, kHidden, 1, 1, {refused, hidden}},
-        {"Class Title HIGHEST", true, kHidden, 1, 1, {changed}},
-        {"", true, kVisible, 0, 1, {session0}},
-        {"Class Title 5", false, kVisible, 0, 1, {refused, session0}},
-        {"Class Title 5", false, kVisible, 0, 0, {refused, session0, box}},
-        {"Class Title 5", false, kVisible, 1, 2, {refused, session1, box}},
-        {"Class Title HIGHEST", true, kVisible, 0, 1, {changed}},
+        {"", true, kHidden, 1, kWindows10, {hidden}},
+        {"Class Title", true, kHidden, 1, kWindows10, {hidden}},
+        {"Class Title 5", false, kHidden, 1, kWindows10, {refused, hidden}},
+        {"Class Title HIGHEST", true, kHidden, 1, kWindows10, {changed}},
+        {"", true, kVisible, 0, kVista, {session0}},
+        {"Class Title 5", false, kVisible, 0, kVista, {refused, session0}},
+        {"Class Title 5", false, kVisible, 0, kWindows10, {refused, session0}},
+        {"Class Title 5", false, kVisible, 0, kXp, {refused, session0, box}},
+        {"Class Title 5", false, kVisible, 1, kWindows10, {refused, userSession, box}},
+        {"Class Title 5", false, kVisible, kUnknown, kWindows10, {refused, userSession, box}},
+        {"Class Title HIGHEST", true, kVisible, 0, kVista, {changed}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string("tail '") + row.tail + "', station flags " + std::to_string(row.stationFlags) +
-                     ", session " + std::to_string(row.session) + ", console " + std::to_string(row.console));
+                     ", session " + std::to_string(row.session) + ", version " + std::to_string(row.version));
         ResetPlatformDouble();
         g_platform.script.stationFlags = row.stationFlags;
-        g_platform.script.sessionId = row.session;
-        g_platform.script.consoleSessionId = row.console;
+        g_platform.script.sessionAnswered = row.session != kUnknown;
+        g_platform.script.sessionId = row.session == kUnknown ? 0 : row.session;
+        g_platform.script.version = row.version;
         g_platform.script.priorityAccepted = row.accepted;
         g_platform.script.lastError = 87;
         EXPECT_EQ(0, RunKorvanel(row.tail));

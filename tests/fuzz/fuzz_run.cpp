@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     script.stationFlags = input.ConsumeIntegral<uint32_t>();
     script.sessionAnswered = input.ConsumeBool();
     script.sessionId = input.ConsumeIntegralInRange<uint32_t>(0, 2);
-    script.consoleSessionId = input.ConsumeIntegralInRange<uint32_t>(0, 2);
+    script.version = input.ConsumeIntegral<uint32_t>();
     bool absent = input.ConsumeProbability<float>() < 0.02f;
     std::string tail = input.ConsumeRemainingBytesAsString();
     tail.resize(strnlen(tail.c_str(), tail.size()));
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool parsed = !absent && !tail.empty() && ParseArguments(tail.c_str(), &expected);
 
     // Before any box the run asks whether its window station can be seen, and
-    // then whether it runs in session 0 away from the console; what cannot be
+    // then whether it runs in session 0 of Vista or later; what cannot be
     // asked counts as seen.
     std::vector<std::string> stationQuery = {"GetProcessWindowStation()"};
     if (script.station != nullptr)
@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (seen) {
         stationQuery.insert(stationQuery.end(), {"GetCurrentProcessId()", "ProcessIdToSessionId(2468, out)"});
         if (script.sessionAnswered && script.sessionId == 0) {
-            stationQuery.push_back("WTSGetActiveConsoleSessionId()");
-            seen = script.consoleSessionId == 0;
+            stationQuery.push_back("GetVersion()");
+            seen = (script.version & 0xFF) < 6;  // before Vista session 0 is a user's
         }
     }
     // True when the calls from index `from` on are the station query, then `boxes` only when seen.
