@@ -37,4 +37,43 @@ else
 fi
 check "imported DLLs" "KERNEL32.dll msvcrt.dll USER32.dll" \
     "$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort -f | tr '\n' ' ' | sed 's/ $//')"
+
+# Every function the tool imports, with the first Windows that exports it. The
+# README's oldest Windows follows from this list: a new import fails the check
+# until it is added here, and its first Windows looked up. "Documented" is the
+# "Minimum supported client" of the function's page on learn.microsoft.com;
+# several pages now start at XP or Vista because older versions were dropped
+# from them, which the note says. msvcrt.dll's C functions have been in every
+# msvcrt.dll; the C runtime reference names no Windows version.
+allowed_imports="
+KERNEL32.dll CloseHandle           Windows 2000 (documented)
+KERNEL32.dll ExitProcess           Windows 2000 (documented from XP; the page dropped older versions)
+KERNEL32.dll GetCommandLineA       Windows 2000 (documented from XP; the page dropped older versions)
+KERNEL32.dll GetCurrentProcessId   Windows 2000 (documented from XP; the page dropped older versions)
+KERNEL32.dll GetLastError          Windows 2000 (documented from XP; the page dropped older versions)
+KERNEL32.dll GetVersion            Windows 2000 (documented)
+KERNEL32.dll OpenThread            Windows 2000 (documented from XP; the page dropped older versions)
+KERNEL32.dll ProcessIdToSessionId  Windows 2000 (documented from Vista; the page dropped older versions)
+KERNEL32.dll SetThreadPriority     Windows 2000 (documented from XP; the page dropped older versions)
+msvcrt.dll   calloc                every msvcrt.dll
+msvcrt.dll   free                  every msvcrt.dll
+msvcrt.dll   malloc                every msvcrt.dll
+msvcrt.dll   strcmp                every msvcrt.dll
+msvcrt.dll   strlen                every msvcrt.dll
+USER32.dll   FindWindowA           Windows 2000 (documented)
+USER32.dll   GetProcessWindowStation Windows 2000 (documented)
+USER32.dll   GetSystemMetrics      Windows 2000 (documented)
+USER32.dll   GetUserObjectInformationA Windows 2000 (documented)
+USER32.dll   GetWindowThreadProcessId Windows 2000 (documented)
+USER32.dll   MessageBoxA           Windows 2000 (documented)
+"
+# "DLL function" per import, from objdump's import tables.
+imported=$(awk '/DLL Name:/ { dll = $3; next }
+                dll != "" && NF == 0 { dll = "" }
+                dll != "" && $1 ~ /^[0-9a-f]+$/ && NF == 3 { print dll, $3 }' <<<"$headers")
+for dll in KERNEL32.dll msvcrt.dll USER32.dll; do
+    check "$dll functions are the listed ones" \
+        "$(awk -v dll="$dll" 'NF && $1 == dll { print $2 }' <<<"$allowed_imports" | sort | tr '\n' ' ')" \
+        "$(awk -v dll="$dll" '$1 == dll { print $2 }' <<<"$imported" | sort | tr '\n' ' ')"
+done
 exit $status
