@@ -34,10 +34,12 @@ DWORD WINAPI TargetThread(void* parameter)
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = start->className;
     RegisterClassW(&windowClass);
-    start->window = CreateWindowExW(0, start->className, start->title, WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
-                                    nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, start->className, start->title, WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    start->window = window;
+    // `start` lives on the caller's stack, which may be gone once it is woken.
     SetEvent(start->ready);
-    if (start->window == nullptr)
+    if (window == nullptr)
         return 1;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0)
