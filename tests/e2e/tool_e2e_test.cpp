@@ -242,5 +242,11 @@ int main(int argc, char** argv)
         fprintf(stderr, "the screen is %dx%d, not %s\n", width, height, argv[2]);
         return 2;
     }
-    return RUN_ALL_TESTS();
+    int status = RUN_ALL_TESTS();
+    // A filter that matches no test checks nothing, and must not pass for a check.
+    if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+        fprintf(stderr, "no test matched the filter, so nothing was checked\n");
+        return 1;
+    }
+    return status;
 }
