@@ -3,17 +3,25 @@
 #   wine_prefix_ensure PREFIX         creates the prefix, owned by whoever runs it, unless
 #                                     it is ready; only in a new or empty folder, or one
 #                                     whose creation it began itself, and else refuses
-#   wine_session_start PREFIX [WxH]   the same, then starts an Xvfb screen (unless
-#                                     use_display=1 and DISPLAY is set) and a wineserver
-#                                     of its own
-#   wine_session_stop                 ends the prefix's Wine processes, the server and
-#                                     the screen, by their own process ids
-# Sets WINEPREFIX, DISPLAY and the variables Wine needs; PE32 programs run with
+#   wine_session_start PREFIX [WxH]   takes the prefix's lock (PREFIX.lock beside it; a
+#                                     second session waits), ensures the prefix, then
+#                                     starts an Xvfb screen (unless use_display=1 and
+#                                     DISPLAY is set) and a wineserver of its own
+#   wine_session_stop                 ends the session's server, and with it the prefix's
+#                                     Wine processes, and its screen, by their own process
+#                                     ids, then frees the lock
+# A prefix path is judged by the folder it really names, links resolved. Sets
+# WINEPREFIX, DISPLAY and the variables Wine needs; PE32 programs run with
 # /usr/lib/wine/wine, PE32+ ones with /usr/lib/wine/wine64 (wine_loader_for).
+# shellcheck source=scripts/lock.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lock.sh"
 
 wine_session_xvfb_pid=""
 wine_session_server_pid=""
+wine_session_server_dir=""
 wine_session_work=""
+wine_session_lock_fd=""
+wine_session_id=""
 
 wine_session_fail() {
     printf 'wine-session: %s\n' "$*" >&2
@@ -39,64 +47,143 @@ wine_session_environment() {
     export QEMU_RESERVED_VA=0x81000000          # keeps 32-bit Wine quick where qemu-user runs it
 }
 
-# The file a prefix carries while this script is creating it. A folder with it
-# is ours to empty and begin again; a folder without it is never touched.
+# The file a prefix carries while this script is creating it. It names the
+# folder and the user it was made for: a folder with it is ours to empty of
+# what wineboot made and begin again; a folder without it is never touched.
 wine_prefix_marker=.korvanel-prefix-unfinished
+wine_prefix_marker_text() {
+    printf 'an unfinished Wine prefix, made by Korvanel'"'"'s scripts\nfolder %s\nuser %s\n' "$1" "$(id -u)"
+}
+# What wineboot and wineserver put into a prefix, and nothing else.
+wine_prefix_wineboot_files=(.update-timestamp dosdevices drive_c system.reg user.reg userdef.reg wineserver)
 
-# A prefix is ready when Wine has set up both halves: the registry and the
-# 32-bit system folder.
+# A prefix is ready when Wine has set up both halves, the registry and the
+# 32-bit system folder, and its creation finished.
 wine_prefix_is_ready() {
-    [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ]
+    [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ] && [ ! -e "$1/$wine_prefix_marker" ]
+}
+
+# The folder PATH really names, links resolved; for a path that does not exist
+# yet, its parent's (made if missing) with its own name.
+wine_prefix_real_path() {
+    local path=${1%/} parent
+    if [ -L "$path" ] || [ -e "$path" ]; then
+        [ -d "$path" ] || { wine_session_fail "'$1' is not a folder; give a folder for the Wine prefix"; return 2; }
+        (cd -P -- "$path" && pwd -P)
+    else
+        mkdir -p -- "$(dirname -- "$path")" || { wine_session_fail "cannot create the folder of '$1'"; return 2; }
+        parent=$(cd -P -- "$(dirname -- "$path")" && pwd -P) || return 2
+        printf '%s/%s\n' "${parent%/}" "$(basename -- "$path")"
+    fi
 }
 
 wine_prefix_ensure() {
-    local prefix=$1
-    wine_prefix_is_ready "$prefix" && return 0
-    if [ -e "$prefix" ] && [ ! -d "$prefix" ]; then
-        wine_session_fail "'$prefix' is not a folder; give --prefix a folder for the Wine prefix"
-        return 2
+    local prefix status=0 took_lock=0
+    prefix=$(wine_prefix_real_path "$1") || return 2
+    if [ "$(cd -L -- "$(dirname -- "${1%/}")" && pwd -L)/$(basename -- "${1%/}")" != "$prefix" ]; then
+        echo "wine-session: '$1' leads through a link to '$prefix'; that folder is the prefix" >&2
     fi
-    # Only a folder that is new, empty, or left unfinished by this script is
-    # made into a prefix: anything else may be somebody's files.
-    if [ -d "$prefix" ] && [ ! -f "$prefix/$wine_prefix_marker" ] &&
-        [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
+    wine_prefix_is_ready "$prefix" && return 0
+    wine_prefix_refuses "$prefix" && return 2   # before a lock file is put beside it
+    if [ -z "$wine_session_lock_fd" ]; then
+        lock_take wine_session_lock_fd "$prefix.lock" "the Wine prefix $prefix" || return 2
+        took_lock=1
+    fi
+    wine_prefix_create "$prefix" || status=2
+    if [ $took_lock = 1 ]; then
+        exec {wine_session_lock_fd}>&-
+        wine_session_lock_fd=""
+    fi
+    return $status
+}
+
+# True, with the reason, when the folder at the real path PREFIX may hold
+# somebody's files: only a folder that is new, empty, or left unfinished by
+# this script for this very folder and user is made into a prefix.
+wine_prefix_refuses() {
+    local prefix=$1 marker=$1/$wine_prefix_marker
+    if [ -f "$marker" ]; then
+        [ "$(cat "$marker")" = "$(wine_prefix_marker_text "$prefix")" ] && return 1
+        wine_session_fail "'$prefix' carries the marker of an unfinished prefix made for another folder or user" \
+            "($marker), so it is left as it is; give an empty or new folder"
+    elif [ -d "$prefix" ] && [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
         wine_session_fail "'$prefix' is neither a complete 32-bit Wine prefix nor empty, so it is left as it is;" \
             "give an empty or new folder, or a prefix made by 'wineboot -i' with 32-bit support"
-        return 2
+    else
+        return 1
     fi
+    return 0
+}
+
+# Makes a prefix at the real path PREFIX, under its lock.
+wine_prefix_create() {
+    local prefix=$1 marker=$1/$wine_prefix_marker
+    wine_prefix_is_ready "$prefix" && return 0
+    wine_prefix_refuses "$prefix" && return 2
     command -v wine >/dev/null || { wine_session_fail "Wine is not installed; run 'sudo scripts/prerequisites.sh' once"; return 2; }
     mkdir -p "$prefix" || { wine_session_fail "cannot create '$prefix'"; return 2; }
-    prefix=$(cd "$prefix" && pwd) || return 2
     # Wine refuses a prefix that belongs to someone else.
     if [ "$(stat -c %u "$prefix")" != "$(id -u)" ]; then
         wine_session_fail "'$prefix' belongs to another user; remove it (sudo rm -rf '$prefix') and run again"
         return 2
     fi
     echo "wine-session: creating the Wine prefix $prefix (about half a minute)" >&2
-    if [ -f "$prefix/$wine_prefix_marker" ]; then
+    if [ -f "$marker" ]; then
         # What an interrupted creation left; the marker stays until the prefix is ready.
-        find "$prefix" -mindepth 1 -maxdepth 1 ! -name "$wine_prefix_marker" -exec rm -rf {} +
+        (cd "$prefix" && rm -rf -- "${wine_prefix_wineboot_files[@]}") || return 2
     else
-        : >"$prefix/$wine_prefix_marker" || { wine_session_fail "cannot write into '$prefix'"; return 2; }
+        wine_prefix_marker_text "$prefix" >"$marker" || { wine_session_fail "cannot write into '$prefix'"; return 2; }
     fi
     (
         wine_session_environment "$prefix"
         wine wineboot -i >/dev/null 2>&1 || true
+        # A crash ends the program instead of waiting for a click on a screen nobody sees.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
         wineserver -w
     )
-    wine_prefix_is_ready "$prefix" || {
+    [ -f "$prefix/system.reg" ] && [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] || {
         wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
             "run 'sudo scripts/prerequisites.sh' once, then run again"
         return 2
     }
-    rm -f "$prefix/$wine_prefix_marker"
+    grep -q '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" ||
+        { wine_session_fail "could not turn Wine's crash dialog off in '$prefix'"; return 2; }
+    rm -f "$marker"
+}
+
+# True when the wineserver this session started serves the prefix: it holds
+# the lock of the prefix's server folder. A second server for a prefix exits at
+# once while the first one's socket stays, so a socket alone proves nothing.
+wine_session_serves() {
+    local lock
+    [ -n "$wine_session_server_pid" ] && [ -n "$wine_session_server_dir" ] || return 1
+    for lock in "/tmp/.wine-$(id -u)/$wine_session_server_dir/lock" /tmp/wine-*/"$wine_session_server_dir/lock"; do
+        [ -e "$lock" ] && [ -S "${lock%lock}socket" ] || continue
+        awk -v pid="$wine_session_server_pid" -v inode="$(stat -c %i "$lock")" \
+            '$2 == "POSIX" && $5 == pid && $6 ~ (":" inode "$") { found = 1 } END { exit !found }' /proc/locks &&
+            return 0
+    done
+    return 1
+}
+
+# The processes that carry this session's mark in their environment.
+wine_session_leftovers() {
+    local environ
+    for environ in /proc/[0-9]*/environ; do
+        grep -qzxF "KORVANEL_WINE_SESSION=$wine_session_id" "$environ" 2>/dev/null && basename "$(dirname "$environ")"
+    done
+    return 0
 }
 
 wine_session_start() {
-    local prefix=$1 screen=${2:-1024x768}
-    wine_prefix_ensure "$prefix" || return 2
-    prefix=$(cd "$prefix" && pwd)
+    local prefix screen=${2:-1024x768}
+    prefix=$(wine_prefix_real_path "$1") || return 2
+    lock_take wine_session_lock_fd "$prefix.lock" "the Wine prefix $prefix" || return 2
+    wine_prefix_is_ready "$prefix" || wine_prefix_ensure "$1" || return 2
     wine_session_environment "$prefix"
+    # Every process of the session inherits this mark, by which the stop knows its own.
+    wine_session_id="$$.$RANDOM.$(date +%s%N)"
+    export KORVANEL_WINE_SESSION=$wine_session_id
     wine_session_work=$(mktemp -d)
 
     if [ "${use_display:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
@@ -117,27 +204,37 @@ wine_session_start() {
         export DISPLAY=":$display"
     fi
 
-    # Wait for the server's socket, or the first Wine process would start a server
-    # itself. Wine keeps it in /tmp/.wine-UID or a private /tmp/wine-XXXXXX folder.
-    local dev ino server_dir
+    # Wait until the server serves the prefix, or the first Wine process would
+    # start a server itself. Wine keeps its folder in /tmp/.wine-UID or a
+    # private /tmp/wine-XXXXXX folder.
+    local dev ino
     read -r dev ino < <(stat -c '%d %i' "$prefix")
-    server_dir=$(printf 'server-%x-%x' "$dev" "$ino")
+    wine_session_server_dir=$(printf 'server-%x-%x' "$dev" "$ino")
     wineserver -f -p >"$wine_session_work/wineserver.log" 2>&1 &
     wine_session_server_pid=$!
     for _ in $(seq 100); do
-        compgen -G "/tmp/.wine-$(id -u)/$server_dir/socket" >/dev/null && return 0
-        compgen -G "/tmp/wine-*/$server_dir/socket" >/dev/null && return 0
+        wine_session_serves && return 0
         kill -0 "$wine_session_server_pid" 2>/dev/null || break
         sleep 0.1
     done
     cat "$wine_session_work/wineserver.log" >&2
-    wine_session_fail "wineserver did not start"
+    if ! kill -0 "$wine_session_server_pid" 2>/dev/null; then
+        wine_session_fail "another wineserver already serves $prefix, one this session did not start;" \
+            "let it end, or stop it with WINEPREFIX='$prefix' wineserver -k"
+    else
+        wine_session_fail "wineserver did not start"
+    fi
 }
 
 wine_session_stop() {
     if [ -n "$wine_session_server_pid" ]; then
-        # Ends every Wine process of this prefix (services, explorer), then the server.
-        wineserver -k 2>/dev/null || kill "$wine_session_server_pid" 2>/dev/null || true
+        # Only the server this session started is stopped: -k ends every Wine
+        # process of the prefix (services, explorer, the session's programs),
+        # which are all this session's while it holds the prefix's lock.
+        if wine_session_serves; then
+            wineserver -k 2>/dev/null || true
+        fi
+        kill "$wine_session_server_pid" 2>/dev/null || true
         wait "$wine_session_server_pid" 2>/dev/null || true
         wine_session_server_pid=""
     fi
@@ -146,6 +243,18 @@ wine_session_stop() {
         wait "$wine_session_xvfb_pid" 2>/dev/null || true
         wine_session_xvfb_pid=""
     fi
+    if [ -n "$wine_session_id" ]; then
+        # What outlived its server (a signal to the whole process group ends the
+        # server first) is found by the session's mark, and only that.
+        local leftovers
+        mapfile -t leftovers < <(wine_session_leftovers)
+        [ ${#leftovers[@]} = 0 ] || kill -KILL "${leftovers[@]}" 2>/dev/null || true
+        wine_session_id=""
+    fi
     [ -z "$wine_session_work" ] || rm -rf "$wine_session_work"
     wine_session_work=""
+    if [ -n "$wine_session_lock_fd" ]; then
+        exec {wine_session_lock_fd}>&-
+        wine_session_lock_fd=""
+    fi
 }
