@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# A longer fuzzing run than the test command's minute a target.
+# A longer fuzzing run than the test command's minute a target, in a build tree
+# of its own (build/fuzz): whatever happens to it, the test command's trees and
+# settings stay as they were.
 # Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]     default: 1800
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lock.sh
 seconds=${1:-1800}
-cmake --preset sanitize -DKORVANEL_FUZZ_SECONDS="$seconds" >/dev/null
-cmake --build --preset sanitize -j "$(nproc)"
-ctest --preset sanitize -R '^fuzz_' -j "$(nproc)" --verbose | grep -E 'stat::|Test +#|invariant|ERROR'
-# Back to the test command's own duration for later builds.
-cmake --preset sanitize -DKORVANEL_FUZZ_SECONDS=60 >/dev/null
+[[ $seconds =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [SECONDS_PER_TARGET], a whole number above 0" >&2; exit 2; }
+lock_tree tree_lock build/fuzz || exit 2
+cmake -S . -B build/fuzz --preset sanitize -DKORVANEL_FUZZ_SECONDS="$seconds" >/dev/null
+cmake --build build/fuzz -j "$(nproc)" --target fuzz_parse_arguments fuzz_command_tail fuzz_run
+ctest --test-dir build/fuzz -R '^fuzz_' -j "$(nproc)" --verbose | grep -E 'stat::|Test +#|invariant|ERROR'
