@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the tool twice from scratch, in two build folders at different paths,
-# for each Windows target, and fails unless the executables are equal byte for byte.
+# for each Windows target, and fails unless the executables are equal byte for byte;
+# then the release zip, made under two umasks and two temporary folders.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -24,4 +25,20 @@ for preset in win32 win64; do
         echo "$preset: the build path is in the executable"; status=1
     fi
 done
+
+# The release zip from the two build folders, once under umask 002 with its
+# staging folder on tmpfs, once under umask 022 on disk: the same bytes, for
+# neither the umask nor the file system's listing order may reach the zip.
+shm=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+trap 'rm -rf "$work" "$shm"' EXIT
+mkdir "$work/tmp"
+(umask 002 && TMPDIR=$shm "$source_dir/scripts/package.sh" "$work/zip-a" "$work/first" >/dev/null)
+(umask 022 && TMPDIR=$work/tmp "$source_dir/scripts/package.sh" "$work/zip-b" "$work/second-with-a-longer-path" >/dev/null)
+a=$(echo "$work"/zip-a/*.zip) b=$(echo "$work"/zip-b/*.zip)
+if cmp -s "$a" "$b"; then
+    echo "zip: the same bytes under umask 002 on $(stat -f -c %T "$shm") and umask 022 on $(stat -f -c %T "$work")"
+else
+    echo "zip: the two zips differ:"; diff <(unzip -Z -l "$a") <(unzip -Z -l "$b")
+    status=1
+fi
 exit $status
