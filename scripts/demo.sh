@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 [ $# -gt 0 ] || set -- Notepad NULL HIGHEST
 
 scripts/prerequisites.sh >/dev/null
+lock_tree tree_lock build/win32 || exit 2
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target korvanel >/dev/null
 tool=$PWD/build/win32/korvanel.exe
