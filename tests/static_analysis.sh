@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # clang-tidy (configured in .clang-tidy) and cppcheck over the tool's own code,
-# and shellcheck over every shell script of the project. Any finding fails.
+# every shell script of the project through shellcheck, and the benchmark
+# report's own examples. Any finding fails.
 # Usage: static_analysis.sh HOST_BUILD_DIR (with compile_commands.json)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +26,10 @@ cppcheck --enable=warning,style,performance,portability --std=c++17 --inline-sup
 mapfile -t shell_scripts < <(find scripts tests .ci -type f \( -name '*.sh' -o -path .ci/run \) | sort)
 echo "shellcheck: ${#shell_scripts[@]} scripts"
 shellcheck -S warning "${shell_scripts[@]}" || status=1
+
+# The benchmark report's reading of timings, on the made-up sessions in its docstring.
+echo "doctest: bench/report.py"
+python3 -m doctest bench/report.py || status=1
 
 [ $status = 0 ] && echo "static analysis: no findings"
 exit $status
