@@ -8,8 +8,9 @@
 #                                     starts an Xvfb screen (unless use_display=1 and
 #                                     DISPLAY is set) and a wineserver of its own
 #   wine_session_stop                 ends the session's server, and with it the prefix's
-#                                     Wine processes, and its screen, by their own process
-#                                     ids, then frees the lock
+#                                     Wine processes, its screen, and whatever of the session
+#                                     outlived its server, by their own process ids and the
+#                                     session's mark, then frees the lock
 # A prefix path is judged by the folder it really names, links resolved. Sets
 # WINEPREFIX, DISPLAY and the variables Wine needs; PE32 programs run with
 # /usr/lib/wine/wine, PE32+ ones with /usr/lib/wine/wine64 (wine_loader_for).
