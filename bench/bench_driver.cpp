@@ -120,26 +120,23 @@ int main(int argc, char** argv)
     int dropped = 0;
     std::vector<size_t> groupOrder(groups.size());
     for (int round = 0; round < rounds; ++round) {
-        std::string lines;
-        failure.clear();
+        std::vector<const Program*> order;
         Shuffle(&groupOrder, &seed);
         for (size_t g : groupOrder) {
-            std::vector<size_t> order(groups[g].size());
-            Shuffle(&order, &seed);
-            for (size_t index : order) {
-                const Program& program = groups[g][index];
-                double us = Run(program, target.thread, &failure);
-                if (!failure.empty()) {
-                    if (++dropped <= 10)
-                        fprintf(stderr, "round %d dropped: %s %s\n", round, program.name.c_str(), failure.c_str());
-                    break;
-                }
-                char line[128];
-                snprintf(line, sizeof(line), "%d %s %.0f\n", round, program.name.c_str(), us);
-                lines += line;
-            }
-            if (!failure.empty())
-                break;
+            std::vector<size_t> inGroup(groups[g].size());
+            Shuffle(&inGroup, &seed);
+            for (size_t index : inGroup)
+                order.push_back(&groups[g][index]);
+        }
+        std::string lines;
+        failure.clear();
+        for (size_t i = 0; i < order.size() && failure.empty(); ++i) {
+            char line[128];
+            double us = Run(*order[i], target.thread, &failure);
+            snprintf(line, sizeof(line), "%d %s %.0f\n", round, order[i]->name.c_str(), us);
+            lines += line;
+            if (!failure.empty() && ++dropped <= 10)
+                fprintf(stderr, "round %d dropped: %s %s\n", round, order[i]->name.c_str(), failure.c_str());
         }
         if (failure.empty())
             fputs(lines.c_str(), stdout);
