@@ -92,7 +92,7 @@ def faster_half(values):
 
 def across(ratios):
     """The mean of the sessions' ratios, and the interval that holds another run's mean with 99.9%
-    confidence (Student's t quantile by the Cornish-Fisher expansion: 1% off at 7 degrees of freedom)."""
+    confidence (Student's t quantile by Cornish-Fisher, 1% off at 7 degrees of freedom)."""
     z, df = statistics.NormalDist().inv_cdf(0.9995), len(ratios) - 1
     t = z + (z**3 + z) / (4 * df) + (5 * z**5 + 16 * z**3 + 3 * z) / (96 * df**2) + \
         (3 * z**7 + 19 * z**5 + 17 * z**3 - 15 * z) / (384 * df**3)
@@ -106,11 +106,13 @@ def verdict(low, high, budget):
 
 def build_report(arch, folder, sessions):
     """Table rows, notes and (kind, line) verdicts of one build."""
-    rows, notes, verdicts, figures = [], [], [], []
+    rows, notes, verdicts, figures, kept = [], [], [], [], set()
     for session in range(1, sessions + 1):
         with open(f'{folder}/timings-{session}.txt') as timings:
             runs = read_session(timings, timings.name)
         figures.append({name: faster_half(times) for name, times in runs.items()})
+        kept.add(len(runs['tool']))
+    rounds = '-'.join(str(n) for n in sorted({min(kept), max(kept)})) if kept else '0'  # sessions may drop rounds
     for name, file, label, against in PROGRAMS:
         size, code = sizes(f'{folder}/{file}')
         if name == 'tool' and arch == 'win32':
@@ -130,7 +132,7 @@ def build_report(arch, folder, sessions):
             notes.append(f'{arch}: the manifest costs {ratio:.3f}x, korvanel.exe against its build without one, '
                          f'99.9% interval {low:.3f}-{high:.3f}')
         rows.append(f"| {arch} | {label} | {size:,} B | {code:,} B | {time} | {versus} | "
-                    f"{sessions} x {len(runs['tool']) if sessions else 0} |")
+                    f"{sessions} x {rounds} |")
     if not sessions:
         notes.append(f'{arch}: not timed in this run')
     return rows, notes, verdicts

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Measures the tool against the floor program (built the same way, with the same
-# manifest, it only calls FindWindowA once): file sizes, and the time of full
-# runs that change a target's priority, in Wine sessions of their own, each with
-# a random seed of its own. The tool and the floor built without the manifest
-# run beside them, in a group of their own, to show what the manifest costs.
-# Writes build/benchmark.md; progress goes to stderr, the table to stdout.
+# manifest, it only calls FindWindowA once): file sizes, the time of full runs
+# that change a target's priority, and what the manifest costs, in Wine sessions
+# of their own, each with a random seed of its own. Writes build/benchmark.md;
+# progress goes to stderr, the table to stdout.
 #
 # Usage: scripts/benchmark.sh [--update-readme] [SESSIONS [ROUNDS [BUILD...]]]
 #   SESSIONS          Wine sessions per build, at least 8; default 16
