@@ -58,10 +58,14 @@ wine_prefix_marker_text() {
 # What wineboot and wineserver put into a prefix, and nothing else.
 wine_prefix_wineboot_files=(.update-timestamp dosdevices drive_c system.reg user.reg userdef.reg wineserver)
 
-# A prefix is ready when Wine has set up both halves, the registry and the
-# 32-bit system folder, and its creation finished.
+# Wine has set up both halves of a prefix: the registry and the 32-bit system folder.
+wine_prefix_has_both_halves() {
+    [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ]
+}
+
+# A prefix is ready when it has both halves and its creation finished.
 wine_prefix_is_ready() {
-    [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ] && [ ! -e "$1/$wine_prefix_marker" ]
+    wine_prefix_has_both_halves "$1" && [ ! -e "$1/$wine_prefix_marker" ]
 }
 
 # The folder PATH really names, links resolved; for a path that does not exist
@@ -142,7 +146,7 @@ wine_prefix_create() {
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
         wineserver -w
     )
-    [ -f "$prefix/system.reg" ] && [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] || {
+    wine_prefix_has_both_halves "$prefix" || {
         wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
             "run 'sudo scripts/prerequisites.sh' once, then run again"
         return 2

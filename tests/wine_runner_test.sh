@@ -7,7 +7,10 @@
 # went on to make a prefix would show.
 set -uo pipefail
 runner=$(cd "$(dirname "$0")/wine" && pwd)/run-in-wine.sh
-marker=.korvanel-prefix-unfinished
+# The marker's name and text, as the session script writes them.
+# shellcheck source=scripts/wine-session.sh
+. "$(dirname "$0")/../scripts/wine-session.sh"
+marker=$wine_prefix_marker
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/folder" "$work/unfinished" "$work/old"
@@ -19,8 +22,7 @@ ln -s folder "$work/link"
 for folder in folder unfinished old; do echo "keep me" >"$work/$folder/file.txt"; done
 # An interrupted creation of this script's, for this folder and user, that got as
 # far as Wine's two files.
-printf 'an unfinished Wine prefix, made by Korvanel'"'"'s scripts\nfolder %s\nuser %s\n' \
-    "$work/unfinished" "$(id -u)" >"$work/unfinished/$marker"
+wine_prefix_marker_text "$work/unfinished" >"$work/unfinished/$marker"
 mkdir -p "$work/unfinished/drive_c/windows/syswow64"
 touch "$work/unfinished/system.reg" "$work/unfinished/drive_c/windows/syswow64/kernel32.dll"
 # A marker that says nothing of the folder it was made for (an older script's).
