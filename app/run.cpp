@@ -47,8 +47,9 @@ bool IsWindowStationVisible()
 {
     platform::Handle station = platform::GetProcessWindowStation();  // not to be closed
     platform::UserObjectFlags flags = {0, 0, 0};
+    uint32_t needed = 0;  // older Windows may not take a null length pointer
     if (station == nullptr ||
-        !platform::GetUserObjectInformationA(station, platform::kUoiFlags, &flags, sizeof(flags), nullptr))
+        !platform::GetUserObjectInformationA(station, platform::kUoiFlags, &flags, sizeof(flags), &needed))
         return true;  // cannot tell: show the box, as the tool always has
     return (flags.flags & platform::kWsfVisible) != 0;
 }

@@ -140,13 +140,13 @@ bool GetUserObjectInformationA(Handle object, int index, void* information, uint
 {
     Log("GetUserObjectInformationA", Pointer(object) + ", " + std::to_string(index) + ", " + std::to_string(length) +
                                          ", " + (lengthNeeded == nullptr ? "null" : "out"));
+    // Older references give the length pointer as required; a Windows that follows them may fail without it.
     if (object == nullptr || object != g_platform.script.station || index != kUoiFlags ||
-        length < sizeof(UserObjectFlags) || !g_platform.script.stationFlagsAnswered)
+        length < sizeof(UserObjectFlags) || lengthNeeded == nullptr || !g_platform.script.stationFlagsAnswered)
         return false;
     UserObjectFlags flags = {0, 0, g_platform.script.stationFlags};
     memcpy(information, &flags, sizeof(flags));
-    if (lengthNeeded != nullptr)
-        *lengthNeeded = sizeof(flags);
+    *lengthNeeded = sizeof(flags);
     return true;
 }
 

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // asked counts as seen.
     std::vector<std::string> stationQuery = {"GetProcessWindowStation()"};
     if (script.station != nullptr)
-        stationQuery.push_back("GetUserObjectInformationA(0x3c, 1, 12, null)");
+        stationQuery.push_back("GetUserObjectInformationA(0x3c, 1, 12, out)");
     bool seen = script.station == nullptr || !script.stationFlagsAnswered ||
                 (script.stationFlags & platform::kWsfVisible) != 0;
     if (seen) {
