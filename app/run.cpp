@@ -54,16 +54,23 @@ bool IsWindowStationVisible()
     return (flags.flags & platform::kWsfVisible) != 0;
 }
 
+// True on Windows Vista and later. Asked of kernel32's exports, not of the
+// version number, which a compatibility mode ("Windows XP SP3") makes read 5.1.
+bool IsVistaOrLater()
+{
+    platform::ModuleHandle kernel = platform::GetModuleHandleA("kernel32.dll");
+    return kernel != nullptr && platform::GetProcAddress(kernel, "GetTickCount64") != nullptr;
+}
+
 // True only in session 0 on Windows Vista and later, where it holds services
-// alone and no user ever sees it. Before Vista session 0 is a user's own: the
-// first one logged on, at the console or by Remote Desktop.
+// alone and normally nobody sees it. Before Vista session 0 is a user's own:
+// the first one logged on, at the console or by Remote Desktop.
 bool IsInUnseenServicesSession()
 {
     uint32_t session = 0;
     if (!platform::ProcessIdToSessionId(platform::GetCurrentProcessId(), &session) || session != 0)
         return false;  // cannot tell, or a user's session: show the box
-    const uint32_t kVistaMajorVersion = 6;
-    return (platform::GetVersion() & 0xFF) >= kVistaMajorVersion;  // the major version is the low byte
+    return IsVistaOrLater();
 }
 
 // A box nobody can answer keeps the process alive for good, so one is shown

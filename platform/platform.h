@@ -11,6 +11,8 @@ namespace platform {
 
 typedef struct OpaqueWindow* WindowHandle;
 typedef struct OpaqueHandle* Handle;
+typedef struct OpaqueModule* ModuleHandle;
+typedef void (*Procedure)();
 
 // Message box styles and results, as the platform defines them.
 const uint32_t kMbOk = 0x00000000;
@@ -51,7 +53,8 @@ Handle GetProcessWindowStation();
 bool GetUserObjectInformationA(Handle object, int index, void* information, uint32_t length, uint32_t* lengthNeeded);
 uint32_t GetCurrentProcessId();
 bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId);
-uint32_t GetVersion();
+ModuleHandle GetModuleHandleA(const char* moduleName);
+Procedure GetProcAddress(ModuleHandle module, const char* procName);
 const char* GetCommandLineA();
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <stdio.h>
+#include <strings.h>
 #include <string.h>
 
 PlatformDouble g_platform;
@@ -12,6 +13,7 @@ namespace {
 platform::WindowHandle const kTargetWindow = reinterpret_cast<platform::WindowHandle>(0x10010);
 platform::Handle const kTargetThread = reinterpret_cast<platform::Handle>(0x2c);
 platform::Handle const kWindowStation = reinterpret_cast<platform::Handle>(0x3c);
+platform::ModuleHandle const kKernel32 = reinterpret_cast<platform::ModuleHandle>(0x7c800000);
 const uint32_t kTargetProcessId = 4321;
 const uint32_t kOwnProcessId = 2468;
 
@@ -165,10 +167,19 @@ bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId)
     return true;
 }
 
-uint32_t GetVersion()
+ModuleHandle GetModuleHandleA(const char* moduleName)
 {
-    Log("GetVersion", "");
-    return g_platform.script.version;
+    Log("GetModuleHandleA", Quoted(moduleName));
+    return moduleName != nullptr && strcasecmp(moduleName, "kernel32.dll") == 0 ? kKernel32 : nullptr;
+}
+
+Procedure GetProcAddress(ModuleHandle module, const char* procName)
+{
+    Log("GetProcAddress", Pointer(module) + ", " + Quoted(procName));
+    const uint32_t kVistaMajorVersion = 6;
+    bool exported = module == kKernel32 && procName != nullptr && strcmp(procName, "GetTickCount64") == 0 &&
+                    (g_platform.script.version & 0xFF) >= kVistaMajorVersion;
+    return exported ? reinterpret_cast<Procedure>(&ResetPlatformDouble) : nullptr;
 }
 
 const char* GetCommandLineA()

@@ -22,7 +22,8 @@ struct PlatformScript {
     uint32_t stationFlags;                // the station's UOI_FLAGS, when answered
     bool sessionAnswered;                 // ProcessIdToSessionId's answer
     uint32_t sessionId;                   // the process's session, when answered
-    uint32_t version;                     // GetVersion's answer: major in the low byte, minor above it
+    uint32_t version;                     // the Windows it stands for, as GetVersion packs it (major in the
+                                          // low byte): kernel32 exports GetTickCount64 from 6 (Vista) on
 };
 
 struct PlatformCall {

@@ -80,9 +80,14 @@ bool ProcessIdToSessionId(uint32_t processId, uint32_t* sessionId)
     return done != FALSE;
 }
 
-uint32_t GetVersion()
+ModuleHandle GetModuleHandleA(const char* moduleName)
 {
-    return ::GetVersion();
+    return reinterpret_cast<ModuleHandle>(::GetModuleHandleA(moduleName));
+}
+
+Procedure GetProcAddress(ModuleHandle module, const char* procName)
+{
+    return reinterpret_cast<Procedure>(::GetProcAddress(reinterpret_cast<HMODULE>(module), procName));
 }
 
 const char* GetCommandLineA()

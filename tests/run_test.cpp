@@ -17,7 +17,8 @@ const char kStationQuery[] = "GetProcessWindowStation()";
 const char kStationFlagsQuery[] = "GetUserObjectInformationA(0x3c, 1, 12, out)";
 const char kProcessIdQuery[] = "GetCurrentProcessId()";
 const char kSessionQuery[] = "ProcessIdToSessionId(2468, out)";
-const char kVersionQuery[] = "GetVersion()";
+// Vista or later: kernel32 exports a function Vista brought.
+const Calls kVistaQuery = {"GetModuleHandleA(\"kernel32.dll\")", "GetProcAddress(0x7c800000, \"GetTickCount64\")"};
 // What a run asks before a box when it is in a user's session, on a visible station.
 const Calls kBeforeABox = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery};
 const char kErrorBox87[] =
@@ -127,12 +128,15 @@ TEST_F(RunFlow, BoxOnlyWhereSomebodyCanSeeIt)
 {
     const uint32_t kVisible = platform::kWsfVisible, kHidden = 0x0002;  // other flags, but not WSF_VISIBLE
     const uint32_t kUnknown = 0xFFFFFFFF;                              // the session cannot be read
-    // GetVersion's answers: the build in the high word, the minor and the major version in the low one.
-    const uint32_t kXp = 0x0A280105, kVista = 0x17720006, kWindows10 = 0x4A65000A;
+    // The Windows, as GetVersion packs it: the build in the high word, the minor and the major version in the
+    // low one. Under the "Windows XP SP3" compatibility mode GetVersion reads 5.1 on Windows 10, but kernel32
+    // still has its exports, so the tool must not take it for XP.
+    const uint32_t kXp = 0x0A280105, kVista = 0x17720006, kWindows10 = 0x4A65000A, kWindows10AsXp = kWindows10;
     const Calls refused = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 5);
     const Calls changed = ChangeCalls("FindWindowA(\"Class\", \"Title\")", 2);
     const Calls hidden = {kStationQuery, kStationFlagsQuery};
-    const Calls session0 = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery, kVersionQuery};
+    Calls session0 = {kStationQuery, kStationFlagsQuery, kProcessIdQuery, kSessionQuery};
+    session0.insert(session0.end(), kVistaQuery.begin(), kVistaQuery.end());
     const Calls userSession = kBeforeABox;
     const Calls box = {kErrorBox87};
     struct {
@@ -150,6 +154,7 @@ TEST_F(RunFlow, BoxOnlyWhereSomebodyCanSeeIt)
         {"", true, kVisible, 0, kVista, {session0}},
         {"Class Title 5", false, kVisible, 0, kVista, {refused, session0}},
         {"Class Title 5", false, kVisible, 0, kWindows10, {refused, session0}},
+        {"Class Title 5", false, kVisible, 0, kWindows10AsXp, {refused, session0}},
         {"Class Title 5", false, kVisible, 0, kXp, {refused, session0, box}},
         {"Class Title 5", false, kVisible, 1, kWindows10, {refused, userSession, box}},
         {"Class Title 5", false, kVisible, kUnknown, kWindows10, {refused, userSession, box}},

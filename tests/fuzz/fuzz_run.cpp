@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (seen) {
         stationQuery.insert(stationQuery.end(), {"GetCurrentProcessId()", "ProcessIdToSessionId(2468, out)"});
         if (script.sessionAnswered && script.sessionId == 0) {
-            stationQuery.push_back("GetVersion()");
+            stationQuery.insert(stationQuery.end(), {"GetModuleHandleA(\"kernel32.dll\")",
+                                                     "GetProcAddress(0x7c800000, \"GetTickCount64\")"});
             seen = (script.version & 0xFF) < 6;  // before Vista session 0 is a user's
         }
     }
