@@ -19,6 +19,8 @@ check "relocations not stripped" no "$( (( file_characteristics & 0x1 )) && echo
 check "Terminal Server aware" yes "$( (( characteristics & 0x8000 )) && echo yes || echo no)"
 check "GUI subsystem" 00000002 "$(field Subsystem)"
 if [ "$target" = win64 ]; then
+    # The oldest the x64 loader takes: XP Professional x64 and Server 2003 SP1, as the README promises.
+    check "subsystem version" 5.2 "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
     check "high-entropy virtual addresses" yes "$( (( characteristics & 0x20 )) && echo yes || echo no)"
     # Unwind tables: the exception directory's function table must cover the
     # entry point, so a debugger or Windows Error Reporting can walk from there.
