@@ -2,26 +2,47 @@
 # Sourced, not run: exclusive locks, so that two runs at once take turns
 # instead of harming each other (a build tree, a Wine prefix).
 #   lock_take VAR FILE WHAT   opens FILE (created if missing), waits for an flock
-#                             on it, saying what it waits for, at most
-#                             KORVANEL_LOCK_WAIT seconds (default 1800); puts the
-#                             descriptor into VAR, or fails (2) past the limit
+#                             on it, saying what it waits for and which processes
+#                             hold it, at most KORVANEL_LOCK_WAIT seconds (default
+#                             1800); puts the descriptor into VAR, or fails (2)
 #   lock_tree VAR DIR         the same for a build tree, on DIR.lock beside it
+#   lock_free CMD [ARGS...]   runs CMD (exec: call it in a subshell or with &)
+#                             without the descriptors of any lock (lock_drop_all)
 # A lock lasts until its descriptor is closed (exec {VAR}>&-) and every process
-# that inherited it has ended, so a session's own programs keep it held.
+# that inherited it has ended. So whatever may outlive the script that took it
+# (a server, a screen, a Windows program) is started through lock_free: a script
+# killed the hard way then leaves no lock held behind it.
+
+lock_conflict=75   # flock's exit code for a lock held elsewhere, here and only here
+lock_have_flock=""
 
 lock_take() {
-    local var=$1 file=$2 what=$3 wait=${KORVANEL_LOCK_WAIT:-1800} fd
+    local var=$1 file=$2 what=$3 wait=${KORVANEL_LOCK_WAIT:-1800} fd status=0
+    if [ -z "$lock_have_flock" ]; then
+        command -v flock >/dev/null ||
+            { printf 'lock: flock is missing (Debian package util-linux), so %s cannot be locked\n' "$file" >&2; return 2; }
+        lock_have_flock=1
+    fi
     exec {fd}>>"$file" || { printf 'lock: cannot open the lock file %s\n' "$file" >&2; return 2; }
-    if ! flock -n "$fd"; then
+    flock -n -E $lock_conflict "$fd" || status=$?
+    if [ $status = $lock_conflict ]; then
         printf 'lock: waiting for %s, which another run is using (lock file %s; at most %s s)\n' \
             "$what" "$file" "$wait" >&2
-        if ! flock -w "$wait" "$fd"; then
-            exec {fd}>&-
+        # Asked without this shell's own descriptor, which its children would inherit.
+        (exec {fd}>&-; lock_holders "$file" "$$" | sed 's/^/lock:   held by process /' >&2)
+        status=0
+        flock -w "$wait" -E $lock_conflict "$fd" || status=$?
+        if [ $status = $lock_conflict ]; then
             printf 'lock: gave up after %s s waiting for %s: another run still holds %s;' "$wait" "$what" "$file" >&2
             printf ' let it finish, or wait longer with KORVANEL_LOCK_WAIT=SECONDS\n' >&2
-            return 2
+        elif [ $status = 0 ]; then
+            printf 'lock: %s is free, going on\n' "$what" >&2
         fi
-        printf 'lock: %s is free, going on\n' "$what" >&2
+    fi
+    if [ $status != 0 ]; then
+        [ $status = $lock_conflict ] || printf 'lock: flock failed on %s (exit code %s)\n' "$file" "$status" >&2
+        exec {fd}>&-
+        return 2
     fi
     printf -v "$var" '%s' "$fd"
 }
@@ -30,4 +51,32 @@ lock_tree() {
     local dir=${2%/}
     mkdir -p "$(dirname "$dir")" || return 2
     lock_take "$1" "$dir.lock" "the build tree $dir"
+}
+
+# "PID command" of every process but EXCEPT_PID that has FILE open, as far as
+# /proc lets this user see.
+lock_holders() {
+    local fd_path pid command seen=" ${2:-} "
+    while read -r fd_path; do
+        pid=${fd_path#/proc/}
+        pid=${pid%%/*}
+        [[ $seen == *" $pid "* ]] && continue
+        seen+="$pid "
+        command=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline") && printf '%s %s\n' "$pid" "$command"
+    done < <(find -L /proc/[0-9]*/fd -maxdepth 1 -samefile "$1" 2>/dev/null)
+}
+
+# Closes, in this shell, every descriptor bash opened for a {VAR}: it numbers
+# them from 10 up, every lock among them. Those below 10 are redirections, kept.
+lock_drop_all() {
+    local fd
+    for fd in /proc/"$BASHPID"/fd/*; do
+        fd=${fd##*/}
+        [ "$fd" -lt 10 ] || eval "exec $fd>&-"
+    done
+}
+
+lock_free() {
+    lock_drop_all
+    exec "$@"
 }
