@@ -24,11 +24,12 @@ wine_session_start build/wineprefix 1024x768
 
 # Notepad's threads as "tid priority", from Wine's debugger.
 notepad_threads() {
-    winedbg --command "info thread" 2>/dev/null |
+    wine_session_run winedbg --command "info thread" 2>/dev/null |
         awk '/^[0-9a-f]+ / { inside = ($2 == "notepad.exe") } inside && /^\t/ { print $1, $2 }'
 }
 
-/usr/lib/wine/wine notepad >/dev/null 2>&1 &
+# Started without the script's locks, so that a demo killed the hard way frees them.
+lock_free /usr/lib/wine/wine notepad >/dev/null 2>&1 &
 for _ in $(seq 60); do
     [ -n "$(notepad_threads)" ] && break
     sleep 0.5
@@ -40,7 +41,7 @@ echo "Notepad's threads before (thread id, priority):"
 notepad_threads | sed 's/^/  /'
 echo "Running: korvanel.exe $*"
 # A box (help pages, error) waits for a click; on a private screen nobody can give one.
-if ! timeout 20 /usr/lib/wine/wine "$tool" "$@"; then
+if ! wine_session_run timeout 20 /usr/lib/wine/wine "$tool" "$@"; then
     if [ -n "$wine_session_xvfb_pid" ]; then
         echo "demo: korvanel is showing a message box (help pages or an error) on a private screen;"
         echo "      run with DISPLAY set to see and answer it"

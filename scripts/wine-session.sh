@@ -3,10 +3,14 @@
 #   wine_prefix_ensure PREFIX         creates the prefix, owned by whoever runs it, unless
 #                                     it is ready; only in a new or empty folder, or one
 #                                     whose creation it began itself, and else refuses
-#   wine_session_start PREFIX [WxH]   takes the prefix's lock (PREFIX.lock beside it; a
-#                                     second session waits), ensures the prefix, then
-#                                     starts an Xvfb screen (unless use_display=1 and
-#                                     DISPLAY is set) and a wineserver of its own
+#   wine_session_start PREFIX [WxH]   refuses a folder that cannot be a prefix, takes the
+#                                     prefix's lock (PREFIX.lock beside it; a second session
+#                                     waits), ends what a dead session left on the prefix,
+#                                     ensures the prefix, then starts an Xvfb screen (unless
+#                                     use_display=1 and DISPLAY is set) and a wineserver of
+#                                     its own
+#   wine_session_run CMD [ARGS...]    runs CMD in the session, in the background and waited
+#                                     for, so that a signal to the script is handled at once
 #   wine_session_stop                 ends the session's server, and with it the prefix's
 #                                     Wine processes, its screen, and whatever of the session
 #                                     outlived its server, by their own process ids and the
@@ -14,6 +18,9 @@
 # A prefix path is judged by the folder it really names, links resolved. Sets
 # WINEPREFIX, DISPLAY and the variables Wine needs; PE32 programs run with
 # /usr/lib/wine/wine, PE32+ ones with /usr/lib/wine/wine64 (wine_loader_for).
+# Only the session's shell holds the lock: what it starts gets none of its
+# descriptors (lock_free), so a session killed the hard way frees the prefix at
+# once, and the next session ends what the dead one left running.
 # shellcheck source=scripts/lock.sh
 . "$(dirname "${BASH_SOURCE[0]}")/lock.sh"
 
@@ -69,36 +76,45 @@ wine_prefix_is_ready() {
 }
 
 # The folder PATH really names, links resolved; for a path that does not exist
-# yet, its parent's (made if missing) with its own name.
+# yet, its parent's (made if missing) with its own name. The root is no prefix.
 wine_prefix_real_path() {
-    local path=${1%/} parent
+    local path=$1 real parent
+    while [[ $path == */ ]]; do path=${path%/}; done
+    [ -n "$path" ] || { wine_session_fail "'$1' is the root folder; give a folder of its own for the Wine prefix"; return 2; }
     if [ -L "$path" ] || [ -e "$path" ]; then
         [ -d "$path" ] || { wine_session_fail "'$1' is not a folder; give a folder for the Wine prefix"; return 2; }
-        (cd -P -- "$path" && pwd -P)
+        real=$(cd -P -- "$path" && pwd -P) || return 2
     else
         mkdir -p -- "$(dirname -- "$path")" || { wine_session_fail "cannot create the folder of '$1'"; return 2; }
         parent=$(cd -P -- "$(dirname -- "$path")" && pwd -P) || return 2
-        printf '%s/%s\n' "${parent%/}" "$(basename -- "$path")"
+        real=${parent%/}/$(basename -- "$path")
     fi
+    parent=$(cd -L -- "$(dirname -- "$path")" && pwd -L) || return 2
+    [ "${parent%/}/$(basename -- "$path")" = "$real" ] ||
+        echo "wine-session: '$1' leads through a link to '$real'; that folder is the prefix" >&2
+    printf '%s\n' "$real"
 }
 
 wine_prefix_ensure() {
-    local prefix status=0 took_lock=0
+    local prefix
     prefix=$(wine_prefix_real_path "$1") || return 2
-    if [ "$(cd -L -- "$(dirname -- "${1%/}")" && pwd -L)/$(basename -- "${1%/}")" != "$prefix" ]; then
-        echo "wine-session: '$1' leads through a link to '$prefix'; that folder is the prefix" >&2
-    fi
+    wine_prefix_ensure_at "$prefix"
+}
+
+# True when the folder at the real path PREFIX is a prefix, or may become one.
+wine_prefix_usable() {
+    wine_prefix_is_ready "$1" || ! wine_prefix_refuses "$1"
+}
+
+# wine_prefix_ensure for a real path: refuses before a lock file is put beside
+# the folder, and takes the prefix's lock to make it unless the session holds it.
+wine_prefix_ensure_at() {
+    local prefix=$1 fd=$wine_session_lock_fd status=0
     wine_prefix_is_ready "$prefix" && return 0
-    wine_prefix_refuses "$prefix" && return 2   # before a lock file is put beside it
-    if [ -z "$wine_session_lock_fd" ]; then
-        lock_take wine_session_lock_fd "$prefix.lock" "the Wine prefix $prefix" || return 2
-        took_lock=1
-    fi
+    wine_prefix_refuses "$prefix" && return 2
+    [ -n "$fd" ] || lock_take fd "$prefix.lock" "the Wine prefix $prefix" || return 2
     wine_prefix_create "$prefix" || status=2
-    if [ $took_lock = 1 ]; then
-        exec {wine_session_lock_fd}>&-
-        wine_session_lock_fd=""
-    fi
+    [ -n "$wine_session_lock_fd" ] || exec {fd}>&-
     return $status
 }
 
@@ -141,6 +157,7 @@ wine_prefix_create() {
     fi
     (
         wine_session_environment "$prefix"
+        lock_drop_all   # Wine's own processes may outlive this shell by seconds
         wine wineboot -i >/dev/null 2>&1 || true
         # A crash ends the program instead of waiting for a click on a screen nobody sees.
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
@@ -171,20 +188,48 @@ wine_session_serves() {
     return 1
 }
 
-# The processes that carry this session's mark in their environment.
+# The processes of this user whose environment holds the line LINE: a session's
+# mark, or the prefix of any session.
 wine_session_leftovers() {
     local environ
     for environ in /proc/[0-9]*/environ; do
-        grep -qzxF "KORVANEL_WINE_SESSION=$wine_session_id" "$environ" 2>/dev/null && basename "$(dirname "$environ")"
+        [ -O "$environ" ] && grep -qzxF "$1" "$environ" 2>/dev/null && basename "$(dirname "$environ")"
     done
     return 0
+}
+
+# Ends what sessions on the real path PREFIX left running when they were killed
+# before their stop: processes of this user with a session's mark for this
+# prefix. Only under the prefix's lock, which no live session holds then. A
+# wineserver started by hand carries no mark and is left alone.
+wine_session_end_orphans() {
+    local pid stat alive orphans=()
+    for pid in $(wine_session_leftovers "WINEPREFIX=$1"); do
+        [ "$pid" != $$ ] && grep -qz '^KORVANEL_WINE_SESSION=' "/proc/$pid/environ" 2>/dev/null && orphans+=("$pid")
+    done
+    [ ${#orphans[@]} = 0 ] && return 0
+    echo "wine-session: ending what a killed session left running on $1: processes ${orphans[*]}" >&2
+    kill -KILL "${orphans[@]}" 2>/dev/null || true
+    # Ended once /proc shows them no more, or as zombies, which hold nothing.
+    for _ in $(seq 50); do
+        alive=0
+        for pid in "${orphans[@]}"; do
+            stat=$(cat "/proc/$pid/stat" 2>/dev/null) || continue
+            stat=${stat##*) }
+            [ "${stat%% *}" = Z ] || alive=1
+        done
+        [ $alive = 0 ] && return 0
+        sleep 0.1
+    done
 }
 
 wine_session_start() {
     local prefix screen=${2:-1024x768}
     prefix=$(wine_prefix_real_path "$1") || return 2
+    wine_prefix_usable "$prefix" || return 2   # before a lock file is put beside it
     lock_take wine_session_lock_fd "$prefix.lock" "the Wine prefix $prefix" || return 2
-    wine_prefix_is_ready "$prefix" || wine_prefix_ensure "$1" || return 2
+    wine_session_end_orphans "$prefix"
+    wine_prefix_ensure_at "$prefix" || return 2
     wine_session_environment "$prefix"
     # Every process of the session inherits this mark, by which the stop knows its own.
     wine_session_id="$$.$RANDOM.$(date +%s%N)"
@@ -195,7 +240,7 @@ wine_session_start() {
         :
     else
         # Xvfb picks a free display itself and writes its number to fd 3.
-        Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp \
+        lock_free Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp \
             3>"$wine_session_work/display" >"$wine_session_work/xvfb.log" 2>&1 &
         wine_session_xvfb_pid=$!
         for _ in $(seq 100); do
@@ -215,7 +260,7 @@ wine_session_start() {
     local dev ino
     read -r dev ino < <(stat -c '%d %i' "$prefix")
     wine_session_server_dir=$(printf 'server-%x-%x' "$dev" "$ino")
-    wineserver -f -p >"$wine_session_work/wineserver.log" 2>&1 &
+    lock_free wineserver -f -p >"$wine_session_work/wineserver.log" 2>&1 &
     wine_session_server_pid=$!
     for _ in $(seq 100); do
         wine_session_serves && return 0
@@ -252,7 +297,7 @@ wine_session_stop() {
         # What outlived its server (a signal to the whole process group ends the
         # server first) is found by the session's mark, and only that.
         local leftovers
-        mapfile -t leftovers < <(wine_session_leftovers)
+        mapfile -t leftovers < <(wine_session_leftovers "KORVANEL_WINE_SESSION=$wine_session_id")
         [ ${#leftovers[@]} = 0 ] || kill -KILL "${leftovers[@]}" 2>/dev/null || true
         wine_session_id=""
     fi
@@ -262,4 +307,9 @@ wine_session_stop() {
         exec {wine_session_lock_fd}>&-
         wine_session_lock_fd=""
     fi
+}
+
+wine_session_run() {
+    lock_free "$@" <&0 &
+    wait $!
 }

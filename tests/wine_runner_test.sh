@@ -56,6 +56,10 @@ runner_case() {
 
 runner_case "without --prefix: usage" folder 2 "usage: " "./file.txt " no any.exe
 runner_case "--prefix with no folder: usage" folder 2 "usage: " "./file.txt " no --prefix
+runner_case "the root, '/': refused by what was given" folder 2 "'/' is the root folder" "./file.txt " no \
+    --prefix / any.exe
+runner_case "the root, '//': refused by what was given" folder 2 "'//' is the root folder" "./file.txt " no \
+    --prefix // any.exe
 runner_case "a folder with files that is no prefix: refused" folder 2 "'$work/folder' is neither" "./file.txt " no \
     --prefix "$work/folder" any.exe
 runner_case "a link to that folder: refused, by the folder's own name" folder 2 "'$work/folder' is neither" \

@@ -26,7 +26,8 @@ done
 program=$1; shift
 
 # The prefix first: a folder that cannot be one stops the run before anything starts.
-wine_prefix_ensure "$prefix" || exit 2
+prefix=$(wine_prefix_real_path "$prefix") || exit 2
+wine_prefix_ensure_at "$prefix" || exit 2
 loader=$(wine_loader_for "$program")
 [ -x "$loader" ] || { echo "run-in-wine: $loader is missing; run 'sudo scripts/prerequisites.sh' once" >&2; exit 2; }
 export WINELOADER=$loader
@@ -36,7 +37,7 @@ trap 'exit 143' INT TERM   # still ends the session, through the EXIT trap
 wine_session_start "$prefix" "$screen"
 
 set +e
-"$loader" "$program" "$@"
+wine_session_run "$loader" "$program" "$@"
 status=$?
 set -e
 exit $status
