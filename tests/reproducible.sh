@@ -27,16 +27,19 @@ for preset in win32 win64; do
 done
 
 # The release zip from the two build folders, once under umask 002 with its
-# staging folder on tmpfs, once under umask 022 on disk: the same bytes, for
-# neither the umask nor the file system's listing order may reach the zip.
+# staging folder on tmpfs in a setgid folder (which GNU chmod keeps on folders
+# made in it), once under umask 022 on disk in another locale: the same bytes,
+# for neither modes, listing order nor locale may reach the zip.
 shm=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work" "$shm"' EXIT
+chmod g+s "$shm"
 mkdir "$work/tmp"
 (umask 002 && TMPDIR=$shm "$source_dir/scripts/package.sh" "$work/zip-a" "$work/first" >/dev/null)
-(umask 022 && TMPDIR=$work/tmp "$source_dir/scripts/package.sh" "$work/zip-b" "$work/second-with-a-longer-path" >/dev/null)
+(umask 022 && TMPDIR=$work/tmp LC_ALL=C.UTF-8 "$source_dir/scripts/package.sh" "$work/zip-b" \
+    "$work/second-with-a-longer-path" >/dev/null)
 a=$(echo "$work"/zip-a/*.zip) b=$(echo "$work"/zip-b/*.zip)
 if cmp -s "$a" "$b"; then
-    echo "zip: the same bytes under umask 002 on $(stat -f -c %T "$shm") and umask 022 on $(stat -f -c %T "$work")"
+    echo "zip: the same bytes under umask 002 on $(stat -f -c %T "$shm") (setgid) and umask 022 on $(stat -f -c %T "$work")"
 else
     echo "zip: the two zips differ:"; diff <(unzip -Z -l "$a") <(unzip -Z -l "$b")
     status=1
