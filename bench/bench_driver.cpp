@@ -1,7 +1,8 @@
 // Times full runs of programs: one target window, rounds of one start of
 // each, each from CreateProcess to the end of the process. Programs come in
 // groups started one after another, for under Wine a process starts later when
-// the one before it ran in another code page. Prints, for every complete round,
+// the one before it ran in another code page. Prints "# seed SEED rounds ROUNDS",
+// then for every complete round the lines
 //   ROUND NAME MICROSECONDS
 // A round in which a program failed (did not start, did not end in time, exited
 // with another code than 0, or, a build of the tool, left the target's priority
@@ -104,6 +105,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: %s ROUNDS SEED NAME=PROGRAM.exe ... [-- NAME=PROGRAM.exe ...]\n", argv[0]);
         return 2;
     }
+    printf("# seed %u rounds %d\n", seed, rounds);  // the session can be repeated from its record
     TargetWindow target = StartTargetWindow(L"KorvanelBenchTarget", L"Bench Target");
     if (target.window == nullptr) {
         fprintf(stderr, "no target window\n");

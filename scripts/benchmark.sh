@@ -1,34 +1,25 @@
 #!/usr/bin/env bash
-# Measures the tool against the floor program (built the same way, with the same
-# manifest, it only calls FindWindowA once): file sizes, the time of full runs
-# that change a target's priority, and what the manifest costs, in Wine sessions
-# of their own, each with a random seed of its own. Writes build/benchmark.md;
-# progress goes to stderr, the table to stdout.
-#
+# Measures the tool against the floor program (built the same way, with the same manifest,
+# it only calls FindWindowA once): file sizes, the time of full runs that change a target's
+# priority, and what the manifest costs, in Wine sessions of their own, each with a random
+# seed of its own. Writes build/benchmark.md; progress to stderr, the table to stdout.
 # Usage: scripts/benchmark.sh [--update-readme] [SESSIONS [ROUNDS [BUILD...]]]
-#   SESSIONS          Wine sessions per build, at least 8; default 16
-#   ROUNDS            rounds per session, at least 20; default 100
-#   BUILD             win32 and/or win64, default both (where qemu-user runs
-#                     32-bit programs, win32 is then sized but not timed)
-#   --update-readme   also puts the table into README.md
-# Exit code: 0 within every budget, 1 over a budget, 2 inconclusive, 3 nothing to
-# judge (bad arguments, a failed build or Wine session, timings refused).
+#   SESSIONS per build, 8 or more (default 16); ROUNDS per session, 20 or more (default 100);
+#   BUILD win32 and/or win64 (default both; where qemu-user runs 32-bit programs, win32 is
+#   then sized, not timed); --update-readme also puts the table into README.md.
+# Exit code: 0 within every budget, 1 over one, 2 inconclusive, 3 no verdict (bad arguments,
+# a failed build or Wine session, input the report refuses, a failure of the report's own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lock.sh
 trap 'exit 3' ERR
 update=()
-if [ "${1:-}" = --update-readme ]; then
-    update=(--update-readme README.md)
-    shift
-fi
+[ "${1:-}" != --update-readme ] || { update=(--update-readme README.md); shift; }
 sessions=${1:-16} rounds=${2:-100}
 shift $(($# < 2 ? $# : 2))
 timed=("$@")
-if ! [[ $sessions =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ ]] || [ "$sessions" -lt 8 ] || [ "$rounds" -lt 20 ]; then
-    echo "usage: $0 [--update-readme] [SESSIONS (8 or more) [ROUNDS (20 or more) [win32|win64...]]]" >&2
-    exit 3
-fi
+[[ $sessions =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ ]] && [ "$sessions" -ge 8 ] && [ "$rounds" -ge 20 ] ||
+    { echo "usage: $0 [--update-readme] [SESSIONS (8 or more) [ROUNDS (20 or more) [win32|win64...]]]" >&2; exit 3; }
 for preset in "${timed[@]}"; do
     case "$preset" in win32|win64) ;; *) echo "benchmark: no build '$preset' (win32, win64)" >&2; exit 3 ;; esac
 done
@@ -54,9 +45,8 @@ for preset in win32 win64; do
     [[ " ${timed[*]} " != *" $preset "* ]] || count=$sessions
     reports+=("$preset:$PWD/build/$preset/bench:$count")
 done
-# Every session runs on one core: on several, where the processes and the
-# server land splits start times into groups a few ms apart. The builds take
-# turns, session by session, so that whatever drifts on the machine reaches both.
+# Every session runs on one core: on several, where the processes and the server land splits
+# start times into groups. The builds take turns, so that whatever drifts reaches both.
 core=$(sed -n 's/^Cpus_allowed_list:.*[-,]\([0-9]*\)$/\1/p; s/^Cpus_allowed_list:[^0-9]*\([0-9]*\)$/\1/p' /proc/self/status)
 for session in $(seq "$sessions"); do
     for preset in "${timed[@]}"; do
@@ -69,6 +59,4 @@ for session in $(seq "$sessions"); do
             tr -d '\r' >"$dir/timings-$session.txt"
     done
 done
-status=0
-python3 bench/report.py "${update[@]}" build/benchmark.md "${reports[@]}" || status=$?
-exit $status
+exec python3 bench/report.py "${update[@]}" build/benchmark.md "${reports[@]}"

@@ -31,5 +31,52 @@ shellcheck -S warning "${shell_scripts[@]}" || status=1
 echo "doctest: bench/report.py"
 python3 -m doctest bench/report.py || status=1
 
+# What keeps the report from a verdict exits 3 with one line and writes nothing; a
+# folder with ':' is judged. Made-up builds: bare PE headers, 8 sessions of timings.
+fixture=$(mktemp -d)
+trap 'rm -rf "$fixture"' EXIT
+made_up_build() {
+    local exe session round program
+    mkdir -p "$1"
+    for exe in korvanel korvanel_floor korvanel_without_manifest korvanel_floor_without_manifest; do
+        { printf 'MZ'; head -c 58 /dev/zero; printf '\x40\0\0\0PE\0\0'; head -c 20 /dev/zero; } >"$1/$exe.exe"
+    done
+    for session in $(seq 8); do
+        { echo "# seed $session rounds 20"
+          for round in $(seq 20); do for program in tool floor bare floor_bare; do
+              echo "$round $program $((20000 + (round * 37 + session * 11) % 100))"; done; done; } >"$1/timings-$session.txt"
+    done
+}
+made_up_build "$fixture/a:b"
+made_up_build "$fixture/not-pe" && echo "text" >"$fixture/not-pe/korvanel_floor.exe"
+made_up_build "$fixture/no-seed" && sed -i 1d "$fixture/no-seed/timings-3.txt"
+made_up_build "$fixture/not-utf8" && printf '\xff1 tool 2000\n' >>"$fixture/not-utf8/timings-8.txt"
+printf '# no markers\n' >"$fixture/README.md"
+printf '<!-- benchmark:begin -->\n\xff<!-- benchmark:end -->\n' >"$fixture/README-latin1.md"
+# report_case NAME EXPECTED_STATUS EXPECTED_OUTPUT ARGUMENTS...
+report_case() {
+    local name=$1 expected_status=$2 expected=$3 got got_status
+    shift 3
+    rm -f "$fixture/out.md"
+    got_status=0
+    got=$(python3 bench/report.py "$@" 2>&1) || got_status=$?
+    if [ "$got_status" != "$expected_status" ] || [[ $got != *"$expected"* ]] ||
+        { [ "$expected_status" = 3 ] && { [ "$(wc -l <<<"$got")" != 1 ] || [ -e "$fixture/out.md" ]; }; }; then
+        echo "FAILED: report, $name: expected exit $expected_status and one line with '$expected', got $got_status: $got"
+        status=1
+    fi
+}
+out=$fixture/out.md
+report_case "a folder with ':'" 0 "win64: a full run takes 1.000x the floor" "$out" "win64:$fixture/a:b:8"
+report_case "bad arguments" 3 "report: refused: arguments:" --no-such "$out" "win64:$fixture/a:b:8"
+report_case "2 sessions" 3 "with 0 or 8 and more sessions" "$out" "win64:$fixture/a:b:2"
+report_case "a program that is not PE" 3 "korvanel_floor.exe: not a whole Windows executable" "$out" "win64:$fixture/not-pe:8"
+report_case "timings without a seed line" 3 "timings-3.txt: no line '# seed" "$out" "win64:$fixture/no-seed:8"
+report_case "timings not UTF-8" 3 "timings-8.txt:82: not 'ROUND PROGRAM" "$out" "win64:$fixture/not-utf8:8"
+report_case "a README without markers" 3 "README.md: not one" --update-readme "$fixture/README.md" "$out" \
+    "win64:$fixture/a:b:8"
+report_case "a README not UTF-8: an unexpected failure" 3 "report: failed: UnicodeDecodeError" \
+    --update-readme "$fixture/README-latin1.md" "$out" "win64:$fixture/a:b:8"
+
 [ $status = 0 ] && echo "static analysis: no findings"
 exit $status
