@@ -3,7 +3,7 @@
 # instead of harming each other (a build tree, a Wine prefix).
 #   lock_take VAR FILE WHAT   opens FILE (created if missing), waits for an flock
 #                             on it, saying what it waits for and which processes
-#                             hold it, at most KORVANEL_LOCK_WAIT seconds (default
+#                             have FILE open, at most KORVANEL_LOCK_WAIT seconds (default
 #                             1800); puts the descriptor into VAR, or fails (2)
 #   lock_tree VAR DIR         the same for a build tree, on DIR.lock beside it
 #   lock_free CMD [ARGS...]   runs CMD (exec: call it in a subshell or with &)
@@ -29,7 +29,7 @@ lock_take() {
         printf 'lock: waiting for %s, which another run is using (lock file %s; at most %s s)\n' \
             "$what" "$file" "$wait" >&2
         # Asked without this shell's own descriptor, which its children would inherit.
-        (exec {fd}>&-; lock_holders "$file" "$$" | sed 's/^/lock:   held by process /' >&2)
+        (exec {fd}>&-; lock_holders "$file" "$$" | sed 's/^/lock:   the lock file is open in process /' >&2)
         status=0
         flock -w "$wait" -E $lock_conflict "$fd" || status=$?
         if [ $status = $lock_conflict ]; then
