@@ -8,6 +8,7 @@
 #   lock_tree VAR DIR         the same for a build tree, on DIR.lock beside it
 #   lock_free CMD [ARGS...]   runs CMD (exec: call it in a subshell or with &)
 #                             without the descriptors of any lock (lock_drop_all)
+# lock_take's own variables begin with lock_, so that VAR may be any other name.
 # A lock lasts until its descriptor is closed (exec {VAR}>&-) and every process
 # that inherited it has ended. So whatever may outlive the script that took it
 # (a server, a screen, a Windows program) is started through lock_free: a script
@@ -17,34 +18,34 @@ lock_conflict=75   # flock's exit code for a lock held elsewhere, here and only 
 lock_have_flock=""
 
 lock_take() {
-    local var=$1 file=$2 what=$3 wait=${KORVANEL_LOCK_WAIT:-1800} fd status=0
+    local lock_var=$1 lock_file=$2 lock_what=$3 lock_wait=${KORVANEL_LOCK_WAIT:-1800} lock_fd lock_status=0
     if [ -z "$lock_have_flock" ]; then
         command -v flock >/dev/null ||
-            { printf 'lock: flock is missing (Debian package util-linux), so %s cannot be locked\n' "$file" >&2; return 2; }
+            { printf 'lock: flock is missing (Debian package util-linux), so %s cannot be locked\n' "$lock_file" >&2; return 2; }
         lock_have_flock=1
     fi
-    exec {fd}>>"$file" || { printf 'lock: cannot open the lock file %s\n' "$file" >&2; return 2; }
-    flock -n -E $lock_conflict "$fd" || status=$?
-    if [ $status = $lock_conflict ]; then
+    exec {lock_fd}>>"$lock_file" || { printf 'lock: cannot open the lock file %s\n' "$lock_file" >&2; return 2; }
+    flock -n -E $lock_conflict "$lock_fd" || lock_status=$?
+    if [ $lock_status = $lock_conflict ]; then
         printf 'lock: waiting for %s, which another run is using (lock file %s; at most %s s)\n' \
-            "$what" "$file" "$wait" >&2
+            "$lock_what" "$lock_file" "$lock_wait" >&2
         # Asked without this shell's own descriptor, which its children would inherit.
-        (exec {fd}>&-; lock_holders "$file" "$$" | sed 's/^/lock:   the lock file is open in process /' >&2)
-        status=0
-        flock -w "$wait" -E $lock_conflict "$fd" || status=$?
-        if [ $status = $lock_conflict ]; then
-            printf 'lock: gave up after %s s waiting for %s: another run still holds %s;' "$wait" "$what" "$file" >&2
+        (exec {lock_fd}>&-; lock_holders "$lock_file" "$$" | sed 's/^/lock:   the lock file is open in process /' >&2)
+        lock_status=0
+        flock -w "$lock_wait" -E $lock_conflict "$lock_fd" || lock_status=$?
+        if [ $lock_status = $lock_conflict ]; then
+            printf 'lock: gave up after %s s waiting for %s: another run still holds %s;' "$lock_wait" "$lock_what" "$lock_file" >&2
             printf ' let it finish, or wait longer with KORVANEL_LOCK_WAIT=SECONDS\n' >&2
-        elif [ $status = 0 ]; then
-            printf 'lock: %s is free, going on\n' "$what" >&2
+        elif [ $lock_status = 0 ]; then
+            printf 'lock: %s is free, going on\n' "$lock_what" >&2
         fi
     fi
-    if [ $status != 0 ]; then
-        [ $status = $lock_conflict ] || printf 'lock: flock failed on %s (exit code %s)\n' "$file" "$status" >&2
-        exec {fd}>&-
+    if [ $lock_status != 0 ]; then
+        [ $lock_status = $lock_conflict ] || printf 'lock: flock failed on %s (exit code %s)\n' "$lock_file" "$lock_status" >&2
+        exec {lock_fd}>&-
         return 2
     fi
-    printf -v "$var" '%s' "$fd"
+    printf -v "$lock_var" '%s' "$lock_fd"
 }
 
 lock_tree() {

@@ -43,6 +43,8 @@ runner_case() {
         echo "FAILED: $name: expected exit $expected_status, got $got_status: $got"; status=1
     elif [[ "$got" != *"$expected_message"* ]]; then
         echo "FAILED: $name: expected a message with '$expected_message', got: $got"; status=1
+    elif grep -E ': line [0-9]+: ' <<<"$got"; then
+        echo "FAILED: $name: the scripts failed on a line of their own (above)"; status=1
     elif [ "$contents" != "$expected_contents" ] || [ "$(cat "$work/$folder/file.txt")" != "keep me" ]; then
         echo "FAILED: $name: expected the folder to hold '$expected_contents', it holds '$contents'"; status=1
     elif [ $wine_starts = no ] && [ -e "$work/wine-calls" ]; then
