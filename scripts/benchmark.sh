@@ -33,10 +33,13 @@ if [ ${#timed[@]} -eq 0 ]; then
     fi
 fi
 
-scripts/prerequisites.sh >/dev/null
+if ! isolated; then
+    scripts/prerequisites.sh >/dev/null
+    for preset in win32 win64; do lock_tree tree_lock "build/$preset"; done
+    isolate scripts/benchmark.sh "${update[@]:0:1}" "$sessions" "$rounds" "${timed[@]}"
+fi
 reports=()
 for preset in win32 win64; do
-    lock_tree tree_lock "build/$preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)" --target korvanel korvanel_without_manifest \
         korvanel_floor korvanel_floor_without_manifest korvanel_bench_driver >/dev/null
@@ -53,7 +56,7 @@ for session in $(seq "$sessions"); do
         dir=$PWD/build/$preset/bench
         seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')
         echo "benchmark: $preset session $session of $sessions, $rounds rounds, seed $seed" >&2
-        taskset -c "$core" tests/wine/run-in-wine.sh --prefix build/wineprefix "$dir/korvanel_bench_driver.exe" "$rounds" "$seed" \
+        taskset -c "$core" scripts/wine-session.sh --prefix build/wineprefix "$dir/korvanel_bench_driver.exe" "$rounds" "$seed" \
             "tool=$dir/korvanel.exe" "floor=$dir/korvanel_floor.exe" -- \
             "bare=$dir/korvanel_without_manifest.exe" "floor_bare=$dir/korvanel_floor_without_manifest.exe" |
             tr -d '\r' >"$dir/timings-$session.txt"

@@ -1,60 +1,59 @@
 # shellcheck shell=bash
-# Sourced, not run: exclusive locks, so that two runs at once take turns
-# instead of harming each other (a build tree, a Wine prefix).
-#   lock_take VAR FILE WHAT   opens FILE (created if missing), waits for an flock
-#                             on it, saying what it waits for and which processes
-#                             have FILE open, at most KORVANEL_LOCK_WAIT seconds (default
-#                             1800); puts the descriptor into VAR, or fails (2)
-#   lock_tree VAR DIR         the same for a build tree, on DIR.lock beside it
+# Sourced, not run: what lets two runs at once take turns, and what makes a run's
+# processes end with it, however it ends.
+#   lock_take VAR DIR WHAT    waits for an flock on the folder DIR itself, saying what
+#                             it waits for and which processes have DIR open, at most
+#                             KORVANEL_LOCK_WAIT seconds (default 1800); puts the
+#                             descriptor into VAR, or fails (2)
+#   lock_tree VAR DIR         the same for a build tree, made if missing
 #   lock_free CMD [ARGS...]   runs CMD (exec: call it in a subshell or with &)
-#                             without the descriptors of any lock (lock_drop_all)
-# lock_take's own variables begin with lock_, so that VAR may be any other name.
-# A lock lasts until its descriptor is closed (exec {VAR}>&-) and every process
-# that inherited it has ended. So whatever may outlive the script that took it
-# (a server, a screen, a Windows program) is started through lock_free: a script
-# killed the hard way then leaves no lock held behind it.
+#                             without the descriptors of any lock
+#   isolate SCRIPT [ARGS...]  runs the bash script SCRIPT in a PID namespace of its
+#                             own and exits with its status; `isolated` is then true
+#                             in SCRIPT
+# A lock lasts until every process that holds its descriptor has ended. Locking the
+# folder itself, not a file beside it, means there is no lock to delete apart from
+# what it guards. lock_take's own variables begin with lock_, so that VAR may be
+# any other name.
 
 lock_conflict=75   # flock's exit code for a lock held elsewhere, here and only here
-lock_have_flock=""
 
 lock_take() {
-    local lock_var=$1 lock_file=$2 lock_what=$3 lock_wait=${KORVANEL_LOCK_WAIT:-1800} lock_fd lock_status=0
-    if [ -z "$lock_have_flock" ]; then
-        command -v flock >/dev/null ||
-            { printf 'lock: flock is missing (Debian package util-linux), so %s cannot be locked\n' "$lock_file" >&2; return 2; }
-        lock_have_flock=1
-    fi
-    exec {lock_fd}>>"$lock_file" || { printf 'lock: cannot open the lock file %s\n' "$lock_file" >&2; return 2; }
+    local lock_var=$1 lock_dir=$2 lock_what=$3 lock_wait=${KORVANEL_LOCK_WAIT:-1800} lock_fd lock_status=0
+    command -v flock >/dev/null ||
+        { printf 'lock: flock is missing (Debian package util-linux), so %s cannot be locked\n' "$lock_dir" >&2; return 2; }
+    exec {lock_fd}<"$lock_dir" || { printf 'lock: cannot open the folder %s\n' "$lock_dir" >&2; return 2; }
     flock -n -E $lock_conflict "$lock_fd" || lock_status=$?
     if [ $lock_status = $lock_conflict ]; then
-        printf 'lock: waiting for %s, which another run is using (lock file %s; at most %s s)\n' \
-            "$lock_what" "$lock_file" "$lock_wait" >&2
+        printf 'lock: waiting for %s, which another run is using (at most %s s)\n' "$lock_what" "$lock_wait" >&2
         # Asked without this shell's own descriptor, which its children would inherit.
-        (exec {lock_fd}>&-; lock_holders "$lock_file" "$$" | sed 's/^/lock:   the lock file is open in process /' >&2)
+        (exec {lock_fd}<&-; lock_holders "$lock_dir" "$$" | sed 's/^/lock:   the folder is open in process /' >&2)
         lock_status=0
-        flock -w "$lock_wait" -E $lock_conflict "$lock_fd" || lock_status=$?
+        # Waited for in the background, so that a signal ends the wait at once; the
+        # kernel ends flock with this shell.
+        setpriv --pdeathsig KILL flock -w "$lock_wait" -E $lock_conflict "$lock_fd" &
+        wait $! || lock_status=$?
         if [ $lock_status = $lock_conflict ]; then
-            printf 'lock: gave up after %s s waiting for %s: another run still holds %s;' "$lock_wait" "$lock_what" "$lock_file" >&2
+            printf 'lock: gave up after %s s waiting for %s: another run still holds it;' "$lock_wait" "$lock_what" >&2
             printf ' let it finish, or wait longer with KORVANEL_LOCK_WAIT=SECONDS\n' >&2
         elif [ $lock_status = 0 ]; then
             printf 'lock: %s is free, going on\n' "$lock_what" >&2
         fi
     fi
     if [ $lock_status != 0 ]; then
-        [ $lock_status = $lock_conflict ] || printf 'lock: flock failed on %s (exit code %s)\n' "$lock_file" "$lock_status" >&2
-        exec {lock_fd}>&-
+        [ $lock_status = $lock_conflict ] || printf 'lock: flock failed on %s (exit code %s)\n' "$lock_dir" "$lock_status" >&2
+        exec {lock_fd}<&-
         return 2
     fi
     printf -v "$lock_var" '%s' "$lock_fd"
 }
 
 lock_tree() {
-    local dir=${2%/}
-    mkdir -p "$(dirname "$dir")" || return 2
-    lock_take "$1" "$dir.lock" "the build tree $dir"
+    mkdir -p "$2" || return 2
+    lock_take "$1" "$2" "the build tree ${2%/}"
 }
 
-# "PID command" of every process but EXCEPT_PID that has FILE open, as far as
+# "PID command" of every process but EXCEPT_PID that has PATH open, as far as
 # /proc lets this user see.
 lock_holders() {
     local fd_path pid command seen=" ${2:-} "
@@ -67,17 +66,73 @@ lock_holders() {
     done < <(find -L /proc/[0-9]*/fd -maxdepth 1 -samefile "$1" 2>/dev/null)
 }
 
-# Closes, in this shell, every descriptor bash opened for a {VAR}: it numbers
-# them from 10 up, every lock among them. Those below 10 are redirections, kept.
-lock_drop_all() {
+# Runs CMD without the descriptors bash opened for a {VAR}: it numbers them from 10
+# up, every lock among them. Those below 10 are redirections, kept.
+lock_free() {
     local fd
-    for fd in /proc/"$BASHPID"/fd/*; do
+    for fd in /proc/self/fd/*; do
         fd=${fd##*/}
         [ "$fd" -lt 10 ] || eval "exec $fd>&-"
     done
+    exec "$@"
 }
 
-lock_free() {
-    lock_drop_all
-    exec "$@"
+# True while process PID runs (a zombie has ended) and, given START, is the one
+# that started at START (clock ticks after boot, /proc/PID/stat's 22nd field).
+lock_alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    read -r -a stat <<<"${stat##*) }"
+    [ "${stat[0]}" != Z ] && { [ -z "${2:-}" ] || [ "${stat[19]}" = "$2" ]; }
+}
+
+# The script that isolate started, by process id and path.
+isolated() { [ "${KORVANEL_INSIDE:-}" = "$$ $0" ]; }
+
+# Whether this machine makes PID namespaces, found once a run and kept for the
+# scripts it starts in KORVANEL_NAMESPACE: pid (root), user (a normal user, in a
+# user namespace of its own), or none (some containers refuse them).
+lock_namespace_kind() {
+    [ -z "${KORVANEL_NAMESPACE:-}" ] || return 0
+    local why
+    if unshare --pid --fork --kill-child --mount-proc true 2>/dev/null; then
+        KORVANEL_NAMESPACE=pid
+    elif why=$(unshare --user --map-current-user --pid --fork --kill-child --mount-proc true 2>&1); then
+        KORVANEL_NAMESPACE=user
+    else
+        KORVANEL_NAMESPACE=none
+        printf 'lock: no PID namespace can be made here (%s), so a run killed with SIGKILL may leave' "$why" >&2
+        printf ' processes behind: the next Wine session on the prefix ends those of dead sessions\n' >&2
+    fi
+    export KORVANEL_NAMESPACE
+}
+
+# The kernel ends every process of the namespace when its first one ends, and that
+# one when unshare ends, and unshare when this shell ends, SIGKILL included. A
+# signal to this shell sends TERM to the namespace's processes, so that a build
+# removes what it half wrote and a Wine session saves its registry, and SIGKILL
+# 2 s later. Where no namespace can be made, SCRIPT runs in this very process.
+isolate() {
+    local pid status=0 signal user=()
+    lock_namespace_kind
+    [ "$KORVANEL_NAMESPACE" != none ] || KORVANEL_INSIDE="$$ $1" exec "$BASH" "$@"
+    [ "$KORVANEL_NAMESPACE" = pid ] || user=(--user --map-current-user)
+    KORVANEL_INSIDE="1 $1" setsid setpriv --pdeathsig KILL \
+        unshare "${user[@]}" --pid --fork --kill-child --mount-proc "$BASH" "$@" <&0 &
+    pid=$!
+    for signal in INT:130 TERM:143 HUP:129; do
+        # shellcheck disable=SC2064   # the namespace's pid, now
+        trap "lock_end_namespace $pid ${signal#*:}" "${signal%:*}"
+    done
+    wait "$pid" || status=$?
+    exit "$status"
+}
+
+lock_end_namespace() {
+    trap '' INT TERM HUP   # a second signal does not cut this short
+    kill -TERM -- "-$1" 2>/dev/null || true
+    for _ in $(seq 20); do lock_alive "$1" || break; sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+    exit "$2"
 }

@@ -28,11 +28,14 @@ else
 fi
 [[ $epoch =~ ^[0-9]+$ ]] || { echo "package: '$epoch' is no time in seconds since 1970" >&2; exit 2; }
 
+if ! isolated; then
+    for preset in win32 win64; do lock_tree tree_lock "$builds/$preset" || exit 2; done
+    isolate scripts/package.sh "$@"
+fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for preset in win32 win64; do
-    lock_tree tree_lock "$builds/$preset" || exit 2
     cmake -S . -B "$builds/$preset" --preset "$preset" >/dev/null
     cmake --build "$builds/$preset" --target korvanel >/dev/null
 done

@@ -2,20 +2,25 @@
 # Runs every test: installs what is missing (as root; anyone else is told what
 # is missing), creates the Wine prefix, builds the four presets and runs their
 # tests (the Windows ones under Wine). Exits non-zero if any test fails or if no
-# test ran. The build tree and the prefix belong to whoever runs it; a second
-# run at the same time waits for the first.
+# test ran. The build trees and the prefix belong to whoever runs it; a second
+# run at the same time waits for the first. Whatever ends it, nothing it started
+# runs on (lock.sh's isolate).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/wine-session.sh
-
-scripts/prerequisites.sh
+. scripts/lock.sh
 presets=(host sanitize win32 win64)
-# The build trees are this run's until it ends: another run building or
-# running them at the same time would corrupt them or test half of them.
-for preset in "${presets[@]}"; do
-    lock_tree tree_lock "build/$preset" || exit 2
-done
-wine_prefix_ensure build/wineprefix
+
+if ! isolated; then
+    # Outside the namespace: packages are never cut off half-installed.
+    scripts/prerequisites.sh
+    # The build trees are this run's until it ends: another run building or
+    # running them at the same time would corrupt them or test half of them.
+    for preset in "${presets[@]}"; do
+        lock_tree tree_lock "build/$preset" || exit 2
+    done
+    isolate scripts/test.sh "$@"
+fi
+scripts/wine-session.sh --prefix build/wineprefix
 
 jobs=$(nproc)
 for preset in "${presets[@]}"; do

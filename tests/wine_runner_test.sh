@@ -1,56 +1,63 @@
 #!/usr/bin/env bash
-# The Wine runner leaves alone what it did not create: without --prefix it only
-# prints its usage, a folder that holds files but is no Wine prefix is refused
-# by name, also when it is reached through a link, and a creation it left
-# unfinished is made again, removing only what Wine made. Stand-ins for wine
-# and wineserver come first on PATH, so no real Wine can start, and a run that
-# went on to make a prefix would show.
+# The Wine session script leaves alone what it did not create, and what it starts
+# ends with it.
+# - Folders: without --prefix it only prints its usage; a folder that holds files
+#   but is no Wine prefix is refused by name, also when it is reached through a
+#   link, and so is a path with a control character; a creation it left unfinished
+#   is made again, removing only what Wine made; a wineserver it did not start is
+#   refused and left running. A stand-in for wine comes first on PATH, so that no
+#   prefix is really made, and a run that went on to make one would show.
+# - Sessions, on the ready prefix READY with Wine's own cmd.exe as the program: its
+#   exit code comes back under another TMPDIR; TERM ends a wait for a busy prefix;
+#   SIGKILL, or TERM twice, leaves nothing of the session running, in a PID
+#   namespace at once, without one once the next session has begun.
+# Usage: wine_runner_test.sh READY     (made if it is not a prefix yet)
 set -uo pipefail
-runner=$(cd "$(dirname "$0")/wine" && pwd)/run-in-wine.sh
-# The marker's name and text, as the session script writes them.
-# shellcheck source=scripts/wine-session.sh
-. "$(dirname "$0")/../scripts/wine-session.sh"
-marker=$wine_prefix_marker
+session=$(cd "$(dirname "$0")/../scripts" && pwd)/wine-session.sh
+ready=$1
 work=$(mktemp -d)
+# Every wineserver of this test keeps its folder here, and goes with it.
+export TMPDIR=$work/tmp
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/bin" "$work/folder" "$work/unfinished" "$work/old"
-for stub in wine wineserver; do
-    printf '#!/bin/sh\necho "%s $*" >>"%s/wine-calls"\n' "$stub" "$work" >"$work/bin/$stub"
-    chmod +x "$work/bin/$stub"
-done
+mkdir "$work/tmp" "$work/bin" "$work/folder" "$work/unfinished" "$work/old" "$work/busy"
+printf '#!/bin/sh\necho "wine $*" >>"%s/wine-calls"\n' "$work" >"$work/bin/wine"
+chmod +x "$work/bin/wine"
 ln -s folder "$work/link"
-for folder in folder unfinished old; do echo "keep me" >"$work/$folder/file.txt"; done
-# An interrupted creation of this script's, for this folder and user, that got as
-# far as Wine's two files.
-wine_prefix_marker_text "$work/unfinished" >"$work/unfinished/$marker"
-mkdir -p "$work/unfinished/drive_c/windows/syswow64"
-touch "$work/unfinished/system.reg" "$work/unfinished/drive_c/windows/syswow64/kernel32.dll"
-# A marker that says nothing of the folder it was made for (an older script's).
-: >"$work/old/$marker"
 status=0
+fail() { echo "FAILED: $*"; status=1; }
 
-# runner_case NAME FOLDER EXPECTED_STATUS EXPECTED_MESSAGE EXPECTED_CONTENTS WINE_STARTS RUNNER_ARGS...
+# An interrupted creation of the script's own, for this folder and user, that got
+# as far as Wine's two files; and a marker that names no folder (an older script's).
+PATH="$work/bin:$PATH" "$session" --prefix "$work/unfinished" >/dev/null 2>&1
+marker=$(cd "$work/unfinished" && find . -maxdepth 1 -name '.korvanel*' -printf '%f\n')
+[ -n "$marker" ] || fail "an unfinished creation left no marker: $(ls -A "$work/unfinished")"
+mkdir -p "$work/unfinished/drive_c/windows/syswow64"
+touch "$work/unfinished/drive_c/windows/syswow64/kernel32.dll"
+: >"$work/old/$marker"
+for folder in folder unfinished old; do echo "keep me" >"$work/$folder/file.txt"; done
+remade=$(cd "$work/unfinished" && find . -mindepth 1 -maxdepth 1 ! -name drive_c | sort | tr '\n' ' ')
+
+# runner_case NAME FOLDER EXPECTED_STATUS EXPECTED_MESSAGE EXPECTED_CONTENTS WINE_STARTS ARGS...
 # (run inside FOLDER; WINE_STARTS is yes when the stand-in for wineboot must run)
 runner_case() {
-    local name=$1 folder=$2 expected_status=$3 expected_message=$4 expected_contents=$5 wine_starts=$6 got
+    local name=$1 folder=$2 expected_status=$3 expected_message=$4 expected_contents=$5 wine_starts=$6 got got_status contents
     shift 6
     rm -f "$work/wine-calls"
-    got=$(cd "$work/$folder" && PATH="$work/bin:$PATH" "$runner" "$@" 2>&1)
-    local got_status=$?
-    local contents
+    got=$(cd "$work/$folder" && PATH="$work/bin:$PATH" "$session" "$@" 2>&1)
+    got_status=$?
     contents=$(cd "$work/$folder" && find . -mindepth 1 | sort | tr '\n' ' ')
     if [ "$got_status" != "$expected_status" ]; then
-        echo "FAILED: $name: expected exit $expected_status, got $got_status: $got"; status=1
+        fail "$name: expected exit $expected_status, got $got_status: $got"
     elif [[ "$got" != *"$expected_message"* ]]; then
-        echo "FAILED: $name: expected a message with '$expected_message', got: $got"; status=1
+        fail "$name: expected a message with '$expected_message', got: $got"
     elif grep -E ': line [0-9]+: ' <<<"$got"; then
-        echo "FAILED: $name: the scripts failed on a line of their own (above)"; status=1
+        fail "$name: the scripts failed on a line of their own (above)"
     elif [ "$contents" != "$expected_contents" ] || [ "$(cat "$work/$folder/file.txt")" != "keep me" ]; then
-        echo "FAILED: $name: expected the folder to hold '$expected_contents', it holds '$contents'"; status=1
-    elif [ $wine_starts = no ] && [ -e "$work/wine-calls" ]; then
-        echo "FAILED: $name: Wine was started: $(cat "$work/wine-calls")"; status=1
-    elif [ $wine_starts = yes ] && ! grep -q "wine wineboot" "$work/wine-calls" 2>/dev/null; then
-        echo "FAILED: $name: expected the prefix to be made again, but wineboot was not started"; status=1
+        fail "$name: expected the folder to hold '$expected_contents', it holds '$contents'"
+    elif [ "$wine_starts" = no ] && [ -e "$work/wine-calls" ]; then
+        fail "$name: Wine was started: $(cat "$work/wine-calls")"
+    elif [ "$wine_starts" = yes ] && ! grep -q "wine wineboot" "$work/wine-calls" 2>/dev/null; then
+        fail "$name: expected the prefix to be made again, but wineboot was not started"
     else
         echo "ok: $name"
     fi
@@ -68,8 +75,102 @@ runner_case "a link to that folder: refused, by the folder's own name" folder 2 
     "./file.txt " no --prefix "$work/link" any.exe
 runner_case "the same folder by its real path, after the link: refused" folder 2 "'$work/folder' is neither" \
     "./file.txt " no --prefix "$work/folder" any.exe
+runner_case "a path with a newline, after a folder's name: refused" folder 2 "holds a control character" \
+    "./file.txt " no --prefix "$work/folder"$'\n'"$work/busy" any.exe
 runner_case "a marker that names no folder: refused" old 2 "marker of an unfinished prefix made for another" \
     "./$marker ./file.txt " no --prefix "$work/old" any.exe
+
+# A wineserver started by hand on the unfinished prefix: refused before anything in
+# the folder changes, and left running.
+before=$(cd "$work/unfinished" && find . -type f -exec md5sum {} + | sort)
+WINEPREFIX=$work/unfinished WINEDEBUG=-all setpriv --pdeathsig KILL wineserver -f -p 2>/dev/null &
+hand=$!
+sleep 1
+runner_case "a wineserver started by hand on an unfinished prefix: refused" unfinished 2 \
+    "another wineserver already serves" "$(cd "$work/unfinished" && find . -mindepth 1 | sort | tr '\n' ' ')" no \
+    --prefix "$work/unfinished" any.exe
+kill -0 "$hand" 2>/dev/null || fail "the wineserver started by hand was stopped"
+[ "$(cd "$work/unfinished" && find . -type f -exec md5sum {} + | sort)" = "$before" ] ||
+    fail "the wineserver started by hand: the folder's files changed"
+kill "$hand"
+wait "$hand"
 runner_case "an unfinished creation with Wine's two files: not ready, only Wine's files removed" unfinished 2 \
-    "has no 32-bit half" "./$marker ./file.txt " yes --prefix "$work/unfinished" any.exe
+    "has no 32-bit half" "$remade" yes --prefix "$work/unfinished" any.exe
+
+# What runs with the line TAG in its environment, zombies aside.
+running_with() {
+    local file pid
+    for file in $(grep -lzxF "$1" /proc/[0-9]*/environ 2>/dev/null); do
+        pid=${file#/proc/} pid=${pid%/environ}
+        [ "$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f1)" = Z ] || echo "$pid"
+    done
+}
+# Waits up to SECONDS for COMMAND to succeed.
+within() {
+    local seconds=$1 _
+    shift
+    for _ in $(seq $((seconds * 10))); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+nothing_runs_with() { [ -z "$(running_with "$1")" ]; }
+program_runs_with() { running_with "$1" | while read -r pid; do tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline"; echo; done | grep -q '^ping'; }
+
+cmd=$ready/drive_c/windows/system32/cmd.exe
+sleeper=(--prefix "$ready" "$cmd" /c "ping -n 60 127.0.0.1 >nul & exit 5")
+# A run of its own: the prefix is ready afterwards, and cmd.exe's code comes back.
+got=0
+"$session" --prefix "$ready" "$cmd" /c "exit 7" || got=$?
+[ "$got" = 7 ] && echo "ok: a program's exit code, with TMPDIR elsewhere" || fail "a program's exit code: expected 7, got $got"
+
+# TERM to a session that waits for a busy prefix (this shell holds it) ends it at once.
+exec {hold}<"$work/busy"
+flock "$hold"
+KORVANEL_TEST_RUN=waiter "$session" --prefix "$work/busy" any.exe 2>/dev/null &
+run=$!
+sleep 1
+kill -TERM "$run"
+if within 5 nothing_runs_with KORVANEL_TEST_RUN=waiter; then
+    wait "$run"
+    got=$?
+    [ "$got" = 143 ] && echo "ok: TERM ends a wait for a busy prefix" || fail "TERM during the wait: expected exit 143, got $got"
+else
+    fail "TERM during the wait for a busy prefix: still running 5 s later"
+fi
+exec {hold}<&-
+[ -z "$(ls -A "$work/busy")" ] || fail "the wait for a busy prefix wrote into it: $(ls -A "$work/busy")"
+
+# kill_case NAME NAMESPACE SIGNALS...: the sleeper gets SIGNALS, 0.1 s apart, once it
+# runs; then nothing of it may run (at once in a namespace, else once the next
+# session has begun), and the next session gives its program's exit code.
+kill_case() {
+    local name=$1 namespace=$2 tag=KORVANEL_TEST_RUN=$1 run signal got=0
+    shift 2
+    KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=$name "$session" "${sleeper[@]}" 2>/dev/null &
+    run=$!
+    within 60 program_runs_with "$tag" || { fail "$name: the program did not start"; kill -KILL "$run"; return; }
+    for signal in "$@"; do kill "-$signal" "$run"; sleep 0.1; done
+    if [ "$namespace" = none ] && [ "$1" = KILL ]; then
+        nothing_runs_with "$tag" && fail "$name: expected leftovers without a namespace, found none"
+    elif ! within 5 nothing_runs_with "$tag"; then
+        fail "$name: still running 5 s later: $(running_with "$tag" | tr '\n' ' ')"; return
+    fi
+    KORVANEL_NAMESPACE=$namespace "$session" --prefix "$ready" "$cmd" /c "exit 9" 2>/dev/null || got=$?
+    if [ "$got" != 9 ]; then
+        fail "$name: the next session: expected exit 9, got $got"
+    elif ! nothing_runs_with "$tag"; then
+        fail "$name: the next session left the killed one's processes running"
+    else
+        echo "ok: $name: nothing left, and the next session works"
+    fi
+    wait "$run" 2>/dev/null
+}
+KORVANEL_NAMESPACE="" "$session" --prefix "$ready" true 2>"$work/probe"
+if grep -q "no PID namespace" "$work/probe"; then
+    echo "skipped: SIGKILL and TERM in a PID namespace: $(cat "$work/probe")"
+else
+    kill_case "SIGKILL in a namespace" "" KILL
+    kill_case "TERM twice in a namespace" "" TERM TERM
+fi
+kill_case "SIGKILL without a namespace" none KILL
+kill_case "TERM twice without a namespace" none TERM TERM
 exit $status
