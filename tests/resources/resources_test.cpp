@@ -10,11 +10,23 @@
 #include <string>
 #include <vector>
 
+#include "korvanel_version.h"
+
 namespace {
 
 const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN);  // 0x0411
 
 std::wstring g_toolPath;
+
+// The project's version as the block must spell it: four parts in the file
+// version, the first two in the product version string (1.0.0.0 and 1.0 for 1.0.0).
+const std::wstring kFileVersion = std::to_wstring(KORVANEL_VERSION_MAJOR) + L"." +
+                                  std::to_wstring(KORVANEL_VERSION_MINOR) + L"." +
+                                  std::to_wstring(KORVANEL_VERSION_PATCH) + L".0";
+const std::wstring kProductVersion = std::to_wstring(KORVANEL_VERSION_MAJOR) + L"." +
+                                     std::to_wstring(KORVANEL_VERSION_MINOR);
+const DWORD kVersionMS = (KORVANEL_VERSION_MAJOR << 16) | KORVANEL_VERSION_MINOR;
+const DWORD kVersionLS = KORVANEL_VERSION_PATCH << 16;
 
 // The string table in the order it must appear in the file.
 const struct {
@@ -23,8 +35,8 @@ const struct {
 } kStrings[] = {
     {L"InternalName", L"Kor Vanel"},
     {L"ProductName", L"Korvanel"},
-    {L"FileVersion", L"1.0.0.0"},
-    {L"ProductVersion", L"1.0"},
+    {L"FileVersion", kFileVersion.c_str()},
+    {L"ProductVersion", kProductVersion.c_str()},
     {L"CompanyName", L"The Korvanel developers"},
     {L"LegalCopyright", L"Copyright (C) 2026 The Korvanel developers. MIT License."},
     {L"FileDescription",
@@ -68,17 +80,17 @@ protected:
     std::vector<BYTE> block;
 };
 
-TEST_F(VersionBlock, FixedPartSaysVersionOneForWindowsApplications)
+TEST_F(VersionBlock, FixedPartSaysTheProjectsVersionForWindowsApplications)
 {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(0xFEEF04BDu, fixed->dwSignature);
-    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS) << "file version 1.0";
-    EXPECT_EQ(0x00000000u, fixed->dwFileVersionLS) << "file version .0.0";
-    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS) << "product version 1.0";
-    EXPECT_EQ(0x00000000u, fixed->dwProductVersionLS) << "product version .0.0";
+    EXPECT_EQ(kVersionMS, fixed->dwFileVersionMS) << "file version, major and minor";
+    EXPECT_EQ(kVersionLS, fixed->dwFileVersionLS) << "file version, patch and 0";
+    EXPECT_EQ(kVersionMS, fixed->dwProductVersionMS) << "product version, major and minor";
+    EXPECT_EQ(kVersionLS, fixed->dwProductVersionLS) << "product version, patch and 0";
     EXPECT_EQ(0u, fixed->dwFileFlagsMask);
     EXPECT_EQ(0u, fixed->dwFileFlags);
     EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
@@ -100,7 +112,7 @@ TEST_F(VersionBlock, EveryStringHasItsValue)
 {
     for (const auto& row : kStrings)
         EXPECT_EQ(Narrow(row.value), Narrow(String(row.key))) << Narrow(row.key);
-    EXPECT_EQ(L"1.0", String(L"ProductVersion")) << "differs from the fixed 1.0.0.0 on purpose";
+    EXPECT_EQ(kProductVersion, String(L"ProductVersion")) << "differs from the fixed four parts on purpose";
 }
 
 // Walks the raw block: VS_VERSIONINFO > StringFileInfo > one table > its strings, in file order.
@@ -221,7 +233,8 @@ const struct {
     const char* what;
     const char* text;
 } kManifestElements[] = {
-    {"identity", "<assemblyIdentity type=\"win32\" name=\"Korvanel\" version=\"1.0.0.0\" processorArchitecture=\"%s\"/>"},
+    {"identity", "<assemblyIdentity type=\"win32\" name=\"Korvanel\" version=\"" KORVANEL_FILE_VERSION
+                 "\" processorArchitecture=\"%s\"/>"},
     {"themed controls",
      "<dependentAssembly>\n<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
      "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"},
@@ -292,7 +305,9 @@ TEST_F(Resources, LoaderReadsTheManifestAsMeant)
                                      ->lpAssemblyEncodedAssemblyIdentity) + "\n";
     }
     std::string architecture = std::string("processorArchitecture=\"") + kArchitecture + "\"";
-    EXPECT_EQ(0u, identities.find("Korvanel," + architecture + ",type=\"win32\",version=\"1.0.0.0\"\n")) << identities;
+    EXPECT_EQ(0u, identities.find("Korvanel," + architecture + ",type=\"win32\",version=\"" + Narrow(kFileVersion) +
+                                  "\"\n"))
+        << identities;
     EXPECT_NE(std::string::npos, identities.find("\nMicrosoft.Windows.Common-Controls," + architecture +
                                                  ",publicKeyToken=\"6595b64144ccf1df\",type=\"win32\",version=\"6.0."))
         << identities;
