@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # Makes the release zip: the 32-bit korvanel.exe, the 64-bit one as
-# korvanel-x64.exe, the README and licence of the last commit. The same commit
+# korvanel-x64.exe, the README, the licence and the pages the README links to,
+# as the last commit holds them. The same commit
 # gives the same bytes on any machine and file system: Python's zipfile sets
 # every field (sorted, stored, Unix modes, the commit's time or SOURCE_DATE_EPOCH).
 # SHA256SUMS beside it keeps other files' lines; `sha256sum -c --ignore-missing
 # SHA256SUMS` checks it there.
 #
-# Usage: scripts/package.sh [OUTPUT_DIR [BUILD_ROOT]]
+# With --url, the address the release's files will be published at, ending with
+# the version's folder (https://example.org/korvanel/1.0.0/), it also writes the
+# winget manifest set and the Scoop manifest for that zip (scripts/manifests.py).
+#
+# Usage: scripts/package.sh [--url URL] [OUTPUT_DIR [BUILD_ROOT]]
 #   OUTPUT_DIR  where the zip goes; default build/release
 #   BUILD_ROOT  where the win32 and win64 builds are made; default build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lock.sh
+url=""
+if [ "${1:-}" = --url ]; then
+    [ $# -ge 2 ] || { echo "usage: $0 [--url URL] [OUTPUT_DIR [BUILD_ROOT]]" >&2; exit 2; }
+    url=$2
+    shift 2
+fi
 out=${1:-build/release}
 builds=${2:-build}
 
@@ -30,7 +41,7 @@ fi
 
 if ! isolated; then
     for preset in win32 win64; do lock_tree tree_lock "$builds/$preset" || exit 2; done
-    isolate scripts/package.sh "$@"
+    isolate scripts/package.sh ${url:+--url "$url"} "$@"
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -42,24 +53,39 @@ done
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-folder=$stage/korvanel-$version zip_name=korvanel-$version-windows.zip
-mkdir "$folder"
-cp "$builds/win32/korvanel.exe" "$folder/korvanel.exe"
-cp "$builds/win64/korvanel.exe" "$folder/korvanel-x64.exe"
-# An uncommitted edit (the benchmark's table, say) stays out of a zip stamped
-# with the commit's time; without a commit the files are the tree's.
-for file in README.md LICENSE; do
-    git show "HEAD:./$file" >"$folder/$file" 2>/dev/null || cp "$file" "$folder/$file"
-done
-python3 - "$folder" "$epoch" "$stage/$zip_name" <<'EOF'
-import os, sys, time, zipfile
-folder, epoch, path = sys.argv[1:]
+zip_name=korvanel-$version-windows.zip
+# The pages go in as the last commit holds them: an uncommitted edit (the
+# benchmark's table, say) stays out of a zip stamped with the commit's time;
+# without a commit they are the tree's. With them goes every file they link to
+# by a relative path, so that no link in the zip is dead.
+python3 - "$stage/$zip_name" "korvanel-$version" "$epoch" "$builds" <<'EOF'
+import os, re, subprocess, sys, time, zipfile
+path, folder, epoch, builds = sys.argv[1:]
+def committed(name, linked_from):
+    shown = subprocess.run(['git', 'show', f'HEAD:./{name}'], capture_output=True)
+    if shown.returncode == 0:
+        return shown.stdout
+    if name.startswith('..') or not os.path.isfile(name):
+        sys.exit(f'package: {linked_from} links to {name}, which is no file of the tree')
+    return open(name, 'rb').read()
+files = {'korvanel.exe': open(f'{builds}/win32/korvanel.exe', 'rb').read(),
+         'korvanel-x64.exe': open(f'{builds}/win64/korvanel.exe', 'rb').read()}
+wanted = [('LICENSE', 'the zip'), ('README.md', 'the zip')]
+while wanted:
+    name, linked_from = wanted.pop()
+    if name in files:
+        continue
+    files[name] = committed(name, linked_from)
+    if name.endswith('.md'):
+        for target in re.findall(r'\]\(([^)\s#]+)', files[name].decode('utf-8')):
+            if not re.match(r'[A-Za-z][A-Za-z0-9+.-]*:', target):
+                wanted.append((os.path.normpath(os.path.join(os.path.dirname(name), target)), name))
 when = time.gmtime(max(int(epoch), 315532800))[:6]  # zip times begin in 1980
 with zipfile.ZipFile(path, 'w') as archive:  # stored: no deflate of any version can change the bytes
-    for name in sorted(os.listdir(folder)):
-        info = zipfile.ZipInfo(f'{os.path.basename(folder)}/{name}', when)
+    for name in sorted(files):
+        info = zipfile.ZipInfo(f'{folder}/{name}', when)
         info.create_system, info.external_attr = 3, (0o100755 if name.endswith('.exe') else 0o100644) << 16  # Unix
-        archive.writestr(info, open(os.path.join(folder, name), 'rb').read())
+        archive.writestr(info, files[name])
 EOF
 sum=$(cd "$stage" && sha256sum "$zip_name")
 mv -f "$stage/$zip_name" "$out/$zip_name"
@@ -71,4 +97,9 @@ awk -v name="$zip_name" -v sum="$sum" '
     { print }
     END { if (!replaced) print sum }' "$out/SHA256SUMS" >"$stage/SHA256SUMS"
 cp "$stage/SHA256SUMS" "$out/SHA256SUMS"
+if [ -n "$url" ]; then
+    python3 scripts/manifests.py "$version" "$url" "$out/$zip_name" "$out" || exit 2
+else
+    echo "package: no winget or Scoop manifest written: they need the address the files will be published at (--url)" >&2
+fi
 echo "$out/$zip_name"

@@ -16,7 +16,7 @@ die() { printf 'prerequisites: error: %s\n' "$*" >&2; exit 1; }
 packages=(cmake make g++ googletest libgtest-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
           wine wine64 wine32:i386 qemu-user-static xvfb xauth
-          clang libclang-rt-14-dev clang-tidy cppcheck shellcheck unzip python3 file)
+          clang libclang-rt-14-dev clang-tidy cppcheck shellcheck unzip python3 python3-yaml file)
 
 missing_packages() {
     local p

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The release zip holds the two executables under their names, the README and the
-# licence, and SHA256SUMS beside it vouches for it. It is built in a folder of its
-# own: the developer's build tree is left alone.
+# The release: the zip holds the two executables under their names, the README,
+# the licence and every page they link to, as committed, and no link in it is
+# dead (nor in the tree's pages); SHA256SUMS beside it vouches for it; with an
+# address, the winget manifest set and the Scoop manifest describe that very zip,
+# without one there are none; the changelog's newest version is the project's.
+# It is built in a folder of its own: the developer's build tree is left alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -10,9 +13,10 @@ trap 'rm -rf "$work"' EXIT
 # a stale sum of this one with a Windows line ending, which must go.
 version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 other_line="$(printf '%064d' 0)  korvanel-0.9.0-windows.zip"
-mkdir "$work/out"
+url=https://example.org/korvanel/$version/
+mkdir "$work/out" "$work/bare"
 printf '%s\n%064d  korvanel-%s-windows.zip\r\n' "$other_line" 1 "$version" >"$work/out/SHA256SUMS"
-zip_file=$("$root/scripts/package.sh" "$work/out" "$work/build")
+zip_file=$("$root/scripts/package.sh" --url "$url" "$work/out" "$work/build")
 (cd "$work" && unzip -q "$zip_file")
 folder=$(echo "$work"/korvanel-*)
 status=0
@@ -23,16 +27,170 @@ expect() {
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; status=1; fi
 }
 file_type_is() { [[ "$(file -b "$1")" == "$2"* ]]; }
-listing_is() { [ "$(ls "$1" | sort | tr '\n' ' ')" = "$2" ]; }
 sums_vouch_for() { [ "$(cd "$1" && sha256sum -c --strict --ignore-missing SHA256SUMS)" = "$2: OK" ]; }
 sums_keep() { [ "$(grep -cvxF "$2" "$1/SHA256SUMS")" = 1 ] && grep -qxF "$2" "$1/SHA256SUMS" && ! grep -q $'\r' "$1/SHA256SUMS"; }
+committed_all() {
+    local file
+    for file in $(cd "$1" && find . -type f ! -name '*.exe' | sort); do
+        git -C "$root" show "HEAD:$file" | cmp -s "$1/$file" - || { echo "  $file differs from the commit's"; return 1; }
+    done
+}
+no_manifest_without_url() {
+    local said
+    said=$("$root/scripts/package.sh" "$work/bare" "$work/build" 2>&1 >/dev/null) &&
+        [ "$(wc -l <<<"$said")" = 1 ] && [[ $said == *"no winget or Scoop manifest"* ]] &&
+        [ "$(cd "$work/bare" && ls -A)" = "$(printf 'SHA256SUMS\nkorvanel-%s-windows.zip' "$version")" ]
+}
 
 expect "korvanel.exe is the 32-bit build" file_type_is "$folder/korvanel.exe" "PE32 executable (GUI) Intel 80386"
 expect "korvanel-x64.exe is the 64-bit build" file_type_is "$folder/korvanel-x64.exe" "PE32+ executable (GUI) x86-64"
-committed_is() { git -C "$root" show "HEAD:$2" | cmp -s "$1" -; }
-expect "README.md is there, as committed" committed_is "$folder/README.md" README.md
-expect "LICENSE is there, as committed" committed_is "$folder/LICENSE" LICENSE
-expect "nothing else is there" listing_is "$folder" "LICENSE README.md korvanel-x64.exe korvanel.exe "
+expect "the pages and the licence are there, as committed" committed_all "$folder"
 expect "SHA256SUMS holds the zip's sum" sums_vouch_for "$work/out" "$(basename "$zip_file")"
 expect "SHA256SUMS keeps the other release's line, and holds one more, in LF lines" sums_keep "$work/out" "$other_line"
+expect "without an address: no manifest, one line saying why, exit 0" no_manifest_without_url
+
+# The pages' links, the changelog and the manifests, each check in the words of
+# the format it follows.
+python3 - "$root" "$folder" "$zip_file" "$work/out" "$version" "$url" <<'EOF' || status=1
+import glob, hashlib, json, os, re, struct, sys, zipfile
+import yaml
+root, folder, zip_path, out, version, url = sys.argv[1:]
+failed = False
+def check(what, problems):
+    global failed
+    problems = [p for p in problems if p]
+    print(('FAILED: ' if problems else 'ok: ') + what + ''.join('\n  ' + p for p in problems))
+    failed = failed or bool(problems)
+
+# A relative link names a file, and a heading of it where it names one (GitHub's
+# anchors: lower case, punctuation dropped, spaces as hyphens).
+def anchors(page):
+    text = re.sub(r'```.*?```', '', open(page, encoding='utf-8').read(), flags=re.S)
+    return {re.sub(r'[^\w\- ]', '', h.strip().lower()).replace(' ', '-') for h in re.findall(r'^#+ (.*)$', text, re.M)}
+def links(page):
+    return [t for t in re.findall(r'\]\(([^)\s]+)\)', open(page, encoding='utf-8').read())
+            if not re.match(r'[A-Za-z][A-Za-z0-9+.-]*:', t)]
+def dead(top, pages):
+    for page in pages:
+        for target in links(os.path.join(top, page)):
+            name, _, anchor = target.partition('#')
+            path = os.path.normpath(os.path.join(top, os.path.dirname(page), name)) if name else os.path.join(top, page)
+            if not os.path.isfile(path) or not path.startswith(top + os.sep):
+                yield f'{page}: {target}: no such file'
+            elif anchor and (not path.endswith('.md') or anchor not in anchors(path)):
+                yield f'{page}: {target}: no such heading'
+tree_pages = ['README.md', 'CHANGELOG.md'] + sorted(os.path.relpath(p, root) for p in glob.glob(os.path.join(root, 'docs', '*.md')))
+check('every relative link of README.md, CHANGELOG.md and docs/ names a file and heading that exist', dead(root, tree_pages))
+zipped = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
+zipped_pages = [p for p in zipped if p.endswith('.md')]
+check('no relative link in the zip is dead', dead(folder, zipped_pages))
+linked = {os.path.normpath(os.path.join(os.path.dirname(p), t.partition('#')[0])) for p in zipped_pages
+          for t in links(os.path.join(folder, p)) if t.partition('#')[0]}
+check('the zip holds the executables, README.md, LICENSE and what the pages link to, nothing else',
+      [f'{p}: nothing links to it' for p in zipped if p not in linked | {'README.md', 'LICENSE', 'korvanel.exe', 'korvanel-x64.exe'}]
+      + [f'{p}: missing' for p in ('README.md', 'LICENSE') if p not in zipped])
+
+# Keep a Changelog: versions under "## [X.Y.Z] - date" headings, newest first, after [Unreleased].
+released = re.findall(r'^## \[(\d[^\]]*)\]', open(os.path.join(root, 'CHANGELOG.md'), encoding='utf-8').read(), re.M)
+check("CHANGELOG.md's newest release is the project's version",
+      [f'newest is {released[0] if released else "none"}, the project is {version}'] if released[:1] != [version] else [])
+
+archive = zipfile.ZipFile(zip_path)
+members = set(archive.namelist())
+sha256 = hashlib.sha256(open(zip_path, 'rb').read()).hexdigest()
+zip_url = url + os.path.basename(zip_path)
+def machine(member):  # the COFF header's Machine: 0x14c for x86, 0x8664 for x64
+    data = archive.read(member)
+    pe = struct.unpack_from('<I', data, 0x3c)[0]
+    return struct.unpack_from('<H', data, pe + 4)[0] if data[pe:pe + 4] == b'PE\0\0' else None
+MACHINE = {'x86': 0x14c, '32bit': 0x14c, 'x64': 0x8664, '64bit': 0x8664}
+def file_for(architecture, path):
+    if path not in members:
+        return f'{architecture}: {path} is not in the zip'
+    if machine(path) != MACHINE[architecture]:
+        return f'{architecture}: {path} is a PE for machine {machine(path)!r}, not {MACHINE[architecture]:#x}'
+
+# winget, manifest schema 1.12.0, multi-file: a version file, a default-locale file and
+# an installer file, in manifests/<first letter>/<publisher>/<package>/<version>/,
+# each named <PackageIdentifier>[.installer|.locale.<locale>].yaml. Read with every
+# value a string, as the schema types them.
+identifier = 'Korvanel.Korvanel'
+folder_of_set = os.path.join(out, 'winget', 'manifests', 'k', 'Korvanel', 'Korvanel', version)
+def load(suffix):
+    return yaml.load(open(os.path.join(folder_of_set, identifier + suffix + '.yaml'), encoding='utf-8'),
+                     Loader=yaml.BaseLoader)
+version_file, locale_file, installer_file = load(''), load('.locale.en-US'), load('.installer')
+def required(document, fields, where):
+    return [f'{where}: no {field}' for field in fields if not document.get(field)]
+every = ('PackageIdentifier', 'PackageVersion', 'ManifestType', 'ManifestVersion')
+problems = (required(version_file, every + ('DefaultLocale',), 'version file')
+            + required(locale_file, every + ('PackageLocale', 'Publisher', 'PackageName', 'License', 'ShortDescription'),
+                       'default-locale file')
+            + required(installer_file, every + ('Installers',), 'installer file'))
+for document, kind in ((version_file, 'version'), (locale_file, 'defaultLocale'), (installer_file, 'installer')):
+    problems += [f'{kind}: ManifestType is {document.get("ManifestType")!r}'] if document.get('ManifestType') != kind else []
+    problems += [f'{kind}: {field} is {document.get(field)!r}' for field, value in
+                 (('PackageIdentifier', identifier), ('PackageVersion', version), ('ManifestVersion', '1.12.0'))
+                 if document.get(field) != value]
+problems += [] if version_file.get('DefaultLocale') == locale_file.get('PackageLocale') else ['the locales differ']
+problems += [] if 3 <= len(locale_file.get('ShortDescription', '')) <= 256 else ['ShortDescription: 3 to 256 characters']
+# Each installer has an architecture, a type (its own or the file's), an address and
+# a SHA-256; a zip also names its nested installer type and files.
+for index, installer in enumerate(installer_file.get('Installers') or [{}]):
+    merged = dict(installer_file, **installer)
+    problems += required(merged, ('Architecture', 'InstallerType', 'InstallerUrl', 'InstallerSha256'), f'installer {index}')
+    if merged.get('InstallerType') == 'zip':
+        problems += required(merged, ('NestedInstallerType', 'NestedInstallerFiles'), f'installer {index}')
+        problems += [f'installer {index}: a nested file without RelativeFilePath'
+                     for nested in merged.get('NestedInstallerFiles') or [] if not nested.get('RelativeFilePath')]
+check('the winget set parses and carries the fields its schema requires', problems)
+installers = installer_file.get('Installers') or []
+check('the winget installers name the zip, its address and its real SHA-256',
+      [f'{i.get("Architecture")}: {i.get("InstallerUrl")} {i.get("InstallerSha256")}' for i in installers
+       if i.get('InstallerSha256', '').lower() != sha256 or i.get('InstallerUrl') != zip_url] or ([] if installers else ['none']))
+nested = [(i.get('Architecture'), n.get('RelativeFilePath', '').replace('\\', '/'), n.get('PortableCommandAlias'))
+          for i in installers for n in dict(installer_file, **i).get('NestedInstallerFiles') or []]
+check("each winget architecture's file is in the zip, a PE for that machine", [file_for(a, p) for a, p, _ in nested])
+
+# Scoop: version, description, homepage and license are required; the zip's address,
+# hash and folder, a command per architecture, and how to find and take the next release.
+scoop = json.load(open(os.path.join(out, 'korvanel.json'), encoding='utf-8'))
+problems = required(scoop, ('version', 'description', 'homepage', 'license', 'url', 'hash', 'extract_dir',
+                            'architecture', 'checkver', 'autoupdate'), 'korvanel.json')
+problems += [f'version is {scoop.get("version")!r}'] if scoop.get('version') != version else []
+problems += [f'url and hash are {scoop.get("url")} {scoop.get("hash")}'] if (scoop.get('url'), scoop.get('hash')) != (zip_url, sha256) else []
+check("korvanel.json parses, carries Scoop's fields and names the zip's address and real hash", problems)
+bins = [(bits, scoop.get('extract_dir', '') + '/' + entry[0], entry[1] if len(entry) > 1 else None)
+        for bits, spec in (scoop.get('architecture') or {}).items() for entry in spec.get('bin', [])]
+check("each Scoop architecture's file is in the zip, a PE for that machine", [file_for(b, p) for b, p, _ in bins]
+      + [f'no {bits}' for bits in ('32bit', '64bit') if bits not in {b for b, _, _ in bins}])
+check('winget and Scoop give every build one command, korvanel',
+      [f'{where}: {command!r}' for where, _, command in nested + bins if command != 'korvanel'] or ([] if nested and bins else ['none']))
+
+# Scoop's checkver takes the last match in the SHA256SUMS one folder up; autoupdate puts
+# the new version into the address and the folder, and finds the hash in the SHA256SUMS
+# beside the zip with its regex ($sha256 and $basename filled in; PowerShell's -match
+# ignores case). Here against releases' lines older and newer than this one.
+next_version = version + '.1'
+sums = open(os.path.join(out, 'SHA256SUMS'), encoding='utf-8').read() + f'{"ab" * 32}  korvanel-{next_version}-windows.zip\n'
+checkver = scoop.get('checkver', {})
+found = re.findall(checkver.get('regex', '^$'), sums, re.I)
+problems = [] if checkver.get('reverse') and found and found[-1] == next_version else [f'checkver finds {found}']
+problems += [] if checkver.get('url') == scoop.get('homepage', '') + 'SHA256SUMS' else [f'checkver reads {checkver.get("url")}']
+auto = scoop.get('autoupdate', {})
+for wanted, expected in ((version, sha256), (next_version, 'ab' * 32)):
+    new_url = auto.get('url', '').replace('$version', wanted)
+    hash_rule = auto.get('hash', {})
+    pattern = hash_rule.get('regex', '').replace('$sha256', '([a-fA-F0-9]{64})').replace(
+        '$basename', re.escape(new_url.rsplit('/', 1)[-1]))
+    got = re.search(pattern, sums, re.I)
+    got = got.group(1) if got and got.re.groups else None
+    problems += [] if got and got.lower() == expected else [f'{wanted}: the hash regex finds {got}']
+    problems += [] if new_url == zip_url.replace(version, wanted) else [f'{wanted}: autoupdate fetches {new_url}']
+    problems += [] if hash_rule.get('url') == '$baseurl/SHA256SUMS' else [f'the hash is read from {hash_rule.get("url")}']
+    problems += [] if auto.get('extract_dir', '').replace('$version', wanted) == f'korvanel-{wanted}' else ['autoupdate: extract_dir']
+check("Scoop's checkver finds the newest release, and autoupdate each release's hash, among several releases' lines",
+      problems)
+sys.exit(1 if failed else 0)
+EOF
 exit $status

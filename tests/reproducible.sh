@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the tool twice from scratch, in two build folders at different paths,
 # for each Windows target, and fails unless the executables are equal byte for byte;
-# then the release zip, made under two umasks and two temporary folders.
+# then the release zip and its manifests, made under two umasks and two temporary folders.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -34,14 +34,20 @@ shm=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work" "$shm"' EXIT
 chmod g+s "$shm"
 mkdir "$work/tmp"
-(umask 002 && TMPDIR=$shm "$source_dir/scripts/package.sh" "$work/zip-a" "$work/first" >/dev/null)
-(umask 022 && TMPDIR=$work/tmp LC_ALL=C.UTF-8 "$source_dir/scripts/package.sh" "$work/zip-b" \
+version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+url=https://example.org/korvanel/$version/
+(umask 002 && TMPDIR=$shm "$source_dir/scripts/package.sh" --url "$url" "$work/zip-a" "$work/first" >/dev/null)
+(umask 022 && TMPDIR=$work/tmp LC_ALL=C.UTF-8 "$source_dir/scripts/package.sh" --url "$url" "$work/zip-b" \
     "$work/second-with-a-longer-path" >/dev/null)
 a=$(echo "$work"/zip-a/*.zip) b=$(echo "$work"/zip-b/*.zip)
-if cmp -s "$a" "$b"; then
-    echo "zip: the same bytes under umask 002 on $(stat -f -c %T "$shm") (setgid) and umask 022 on $(stat -f -c %T "$work")"
-else
+if ! cmp -s "$a" "$b"; then
     echo "zip: the two zips differ:"; diff <(unzip -Z -l "$a") <(unzip -Z -l "$b")
     status=1
+elif ! diff -r "$work/zip-a" "$work/zip-b"; then
+    echo "release: the zips are the same, the manifests or sums beside them differ (above)"
+    status=1
+else
+    echo "release: the same zip and manifests under umask 002 on $(stat -f -c %T "$shm") (setgid)" \
+         "and umask 022 on $(stat -f -c %T "$work")"
 fi
 exit $status
