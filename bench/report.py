@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Turns the benchmark's timings and the executables' headers into a Markdown table and checks the
-budgets. Each program is compared, session by session, with the one of its own code page (the README
+budgets. Each program is compared, session by session, with the one of its own code page (docs/benchmark.md
 says how and why); a run's figure is the mean of the sessions' ratios, with a 99.9% interval for
 another run's. A budget is over only when the whole interval is above it, within only when below.
 
-Usage: report.py [--update-readme README.md] OUT.md BUILD:FOLDER:SESSIONS ...
+Usage: report.py [--update-page PAGE.md] OUT.md BUILD:FOLDER:SESSIONS ...
        FOLDER holds the four programs and timings-1.txt ... timings-SESSIONS.txt, each a line
        "# seed SEED rounds ROUNDS" and lines "ROUND PROGRAM MICROSECONDS" (PROGRAM: tool, floor,
        bare or floor_bare); SESSIONS: 0 (not timed) or 8 and more.
@@ -175,7 +175,7 @@ class Arguments(argparse.ArgumentParser):
 
 def main(argv=None):
     parser = Arguments(prog='report.py')
-    parser.add_argument('--update-readme', metavar='README', help="put the table between the README's markers")
+    parser.add_argument('--update-page', metavar='PAGE', help="put the table between the page's markers")
     parser.add_argument('out')
     parser.add_argument('builds', nargs='+', type=build_argument, metavar='BUILD:FOLDER:SESSIONS')
     arguments = parser.parse_args(argv)
@@ -189,13 +189,13 @@ def main(argv=None):
         '',
         *(f'- {line}' for line in notes + [line for _, line in verdicts]),
     ])
-    readme = open(arguments.update_readme, encoding='utf-8').read() if arguments.update_readme else None
+    readme = open(arguments.update_page, encoding='utf-8').read() if arguments.update_page else None
     if readme is not None and not (readme.count(BEGIN) == readme.count(END) == 1 and readme.index(BEGIN) < readme.index(END)):
-        raise Refused(f'{arguments.update_readme}: not one {BEGIN} before one {END}; nothing written')
+        raise Refused(f'{arguments.update_page}: not one {BEGIN} before one {END}; nothing written')
     open(arguments.out, 'w').write(table + '\n')
     if readme is not None:
         head, rest = readme.split(BEGIN)
-        open(arguments.update_readme, 'w').write(head + BEGIN + '\n' + table + '\n' + END + rest.split(END)[1])
+        open(arguments.update_page, 'w').write(head + BEGIN + '\n' + table + '\n' + END + rest.split(END)[1])
     print(table)
     kinds = {kind for kind, _ in verdicts}
     return 1 if 'over budget' in kinds else 2 if 'inconclusive' in kinds else 0

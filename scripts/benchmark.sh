@@ -3,10 +3,10 @@
 # it only calls FindWindowA once): file sizes, the time of full runs that change a target's
 # priority, and what the manifest costs, in Wine sessions of their own, each with a random
 # seed of its own. Writes build/benchmark.md; progress to stderr, the table to stdout.
-# Usage: scripts/benchmark.sh [--update-readme] [SESSIONS [ROUNDS [BUILD...]]]
+# Usage: scripts/benchmark.sh [--update-page] [SESSIONS [ROUNDS [BUILD...]]]
 #   SESSIONS per build, 8 or more (default 16); ROUNDS per session, 20 or more (default 100);
 #   BUILD win32 and/or win64 (default both; where qemu-user runs 32-bit programs, win32 is
-#   then sized, not timed); --update-readme also puts the table into README.md.
+#   then sized, not timed); --update-page also puts the table into docs/benchmark.md.
 # Exit code: 0 within every budget, 1 over one, 2 inconclusive, 3 no verdict (bad arguments,
 # a failed build or Wine session, input the report refuses, a failure of the report's own).
 set -euo pipefail
@@ -14,12 +14,12 @@ cd "$(dirname "$0")/.."
 . scripts/lock.sh
 trap 'exit 3' ERR
 update=()
-[ "${1:-}" != --update-readme ] || { update=(--update-readme README.md); shift; }
+[ "${1:-}" != --update-page ] || { update=(--update-page docs/benchmark.md); shift; }
 sessions=${1:-16} rounds=${2:-100}
 shift $(($# < 2 ? $# : 2))
 timed=("$@")
 [[ $sessions =~ ^[0-9]+$ && $rounds =~ ^[0-9]+$ ]] && [ "$sessions" -ge 8 ] && [ "$rounds" -ge 20 ] ||
-    { echo "usage: $0 [--update-readme] [SESSIONS (8 or more) [ROUNDS (20 or more) [win32|win64...]]]" >&2; exit 3; }
+    { echo "usage: $0 [--update-page] [SESSIONS (8 or more) [ROUNDS (20 or more) [win32|win64...]]]" >&2; exit 3; }
 for preset in "${timed[@]}"; do
     case "$preset" in win32|win64) ;; *) echo "benchmark: no build '$preset' (win32, win64)" >&2; exit 3 ;; esac
 done

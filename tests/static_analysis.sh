@@ -73,10 +73,10 @@ report_case "2 sessions" 3 "with 0 or 8 and more sessions" "$out" "win64:$fixtur
 report_case "a program that is not PE" 3 "korvanel_floor.exe: not a whole Windows executable" "$out" "win64:$fixture/not-pe:8"
 report_case "timings without a seed line" 3 "timings-3.txt: no line '# seed" "$out" "win64:$fixture/no-seed:8"
 report_case "timings not UTF-8" 3 "timings-8.txt:82: not 'ROUND PROGRAM" "$out" "win64:$fixture/not-utf8:8"
-report_case "a README without markers" 3 "README.md: not one" --update-readme "$fixture/README.md" "$out" \
+report_case "a README without markers" 3 "README.md: not one" --update-page "$fixture/README.md" "$out" \
     "win64:$fixture/a:b:8"
 report_case "a README not UTF-8: an unexpected failure" 3 "report: failed: UnicodeDecodeError" \
-    --update-readme "$fixture/README-latin1.md" "$out" "win64:$fixture/a:b:8"
+    --update-page "$fixture/README-latin1.md" "$out" "win64:$fixture/a:b:8"
 
 [ $status = 0 ] && echo "static analysis: no findings"
 exit $status
