@@ -177,7 +177,7 @@ TEST(ParsePriority, NumbersAreClampedToTheRange)
         {"0", 0},    {"+3", 3},    {"2147483647", 15}, {"-2147483648", -15}, {"2147483648", -15},
         {"4294967295", -1}, {"4294967294", -2}, {"4294967281", -15},
         {"99999999999", -1}, {"-99999999999", -1}, {"-4294967295", 1}, {"-4294967296", -1},
-        // Below INT32_MIN a negative number wraps to a positive one: the README warns of TIME_CRITICAL.
+        // Below INT32_MIN a negative number wraps to a positive one: the command-line reference warns of TIME_CRITICAL.
         {"-2147483649", 15}, {"-4294967281", 15}, {"-4294967282", 14},
     };
     for (const auto& row : rows)

@@ -19,7 +19,7 @@ check "relocations not stripped" no "$( (( file_characteristics & 0x1 )) && echo
 check "Terminal Server aware" yes "$( (( characteristics & 0x8000 )) && echo yes || echo no)"
 check "GUI subsystem" 00000002 "$(field Subsystem)"
 if [ "$target" = win64 ]; then
-    # The oldest the x64 loader takes: XP Professional x64 and Server 2003 SP1, as the README promises.
+    # The oldest the x64 loader takes: XP Professional x64 and Server 2003 SP1, as the compatibility page promises.
     check "subsystem version" 5.2 "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
     check "high-entropy virtual addresses" yes "$( (( characteristics & 0x20 )) && echo yes || echo no)"
     # Unwind tables: the exception directory's function table must cover the
@@ -41,7 +41,7 @@ check "imported DLLs" "KERNEL32.dll msvcrt.dll USER32.dll" \
     "$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort -f | tr '\n' ' ' | sed 's/ $//')"
 
 # Every function the tool imports, with the first Windows that exports it. The
-# README's oldest Windows follows from this list: a new import fails the check
+# compatibility page's oldest Windows follows from this list: a new import fails the check
 # until it is added here, and its first Windows looked up. "Documented" is the
 # "Minimum supported client" of the function's page on learn.microsoft.com;
 # several pages now start at XP or Vista because older versions were dropped
