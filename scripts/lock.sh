@@ -1,27 +1,21 @@
 # shellcheck shell=bash
-# Sourced, not run: what lets two runs at once take turns, and what makes a run's
-# processes end with it, however it ends.
-#   lock_take VAR DIR WHAT    waits for an flock on the folder DIR itself, saying what
-#                             it waits for and which processes have DIR open, at most
-#                             KORVANEL_LOCK_WAIT seconds (default 1800); puts the
-#                             descriptor into VAR, or fails (2)
+# Sourced, not run: what lets two runs at once take turns, and ends a run's processes
+# with it, however it ends.
+#   lock_take VAR DIR WHAT    waits, at most KORVANEL_LOCK_WAIT seconds (1800), for an
+#                             flock on the folder DIR itself, saying what it waits for
+#                             and who has DIR open; puts the descriptor into VAR, or fails (2)
 #   lock_tree VAR DIR         the same for a build tree, made if missing
-#   lock_free CMD [ARGS...]   runs CMD (exec: call it in a subshell or with &)
-#                             without the descriptors of any lock
-#   isolate SCRIPT [ARGS...]  runs the bash script SCRIPT in a PID namespace of its
-#                             own and exits with its status; `isolated` is then true
-#                             in SCRIPT
-# A lock lasts until every process that holds its descriptor has ended. Locking the
-# folder itself, not a file beside it, means there is no lock to delete apart from
-# what it guards. lock_take's own variables begin with lock_, so that VAR may be
-# any other name.
+#   lock_free CMD [ARGS...]   execs CMD without the descriptors of any lock
+#   isolate SCRIPT [ARGS...]  runs the bash script SCRIPT in a PID namespace of its own
+#                             and exits with its status; `isolated` is then true in SCRIPT
+# A lock lasts until every process holding its descriptor has ended. On the folder
+# itself there is no lock file to delete apart from what it guards. lock_take's own
+# variables begin with lock_, so that VAR may be any other name.
 
 lock_conflict=75   # flock's exit code for a lock held elsewhere, here and only here
 
 lock_take() {
     local lock_var=$1 lock_dir=$2 lock_what=$3 lock_wait=${KORVANEL_LOCK_WAIT:-1800} lock_fd lock_status=0
-    command -v flock >/dev/null ||
-        { printf 'lock: flock is missing (Debian package util-linux), so %s cannot be locked\n' "$lock_dir" >&2; return 2; }
     exec {lock_fd}<"$lock_dir" || { printf 'lock: cannot open the folder %s\n' "$lock_dir" >&2; return 2; }
     flock -n -E $lock_conflict "$lock_fd" || lock_status=$?
     if [ $lock_status = $lock_conflict ]; then
@@ -48,10 +42,7 @@ lock_take() {
     printf -v "$lock_var" '%s' "$lock_fd"
 }
 
-lock_tree() {
-    mkdir -p "$2" || return 2
-    lock_take "$1" "$2" "the build tree ${2%/}"
-}
+lock_tree() { mkdir -p "$2" && lock_take "$1" "$2" "the build tree ${2%/}"; }
 
 # "PID command" of every process but EXCEPT_PID that has PATH open, as far as
 # /proc lets this user see.

@@ -1,30 +1,21 @@
 #!/usr/bin/env bash
 # A private Wine session on one prefix: a screen (a new Xvfb one, or with --display the
-# user's when DISPLAY is set) and a wineserver of its own, and COMMAND run in it; exits
-# with COMMAND's status, or 2 when the session cannot be made. A Windows program given by
-# its path runs through the Wine loader of its format. Without COMMAND it only makes the
-# prefix, unless it is ready.
-#
+# user's if DISPLAY is set), a wineserver of its own, and COMMAND run in it (a Windows
+# program through the Wine loader of its format); exits with COMMAND's status, or 2 when
+# the session cannot be made. Without COMMAND it only makes the prefix, unless it is ready.
 # Usage: scripts/wine-session.sh --prefix DIR [--screen WxH] [--display] [--] [COMMAND [ARGS...]]
 #
 # The prefix is the folder DIR really names, links resolved. A ready prefix is used as it
 # is; a new or empty folder, or one whose creation this script began and did not finish,
 # is made into one; anything else is refused and left as it is, and so is a prefix that a
 # wineserver this session did not start serves. The session holds an flock on the prefix
-# folder from start to end, so that a second one waits, and runs in a PID namespace of its
-# own (lock.sh's isolate): whatever ends it, the kernel ends what it started.
+# folder, so that a second one waits, and runs in a PID namespace of its own (lock.sh's
+# isolate): whatever ends it, the kernel ends what it started.
 set -euo pipefail
 . "$(dirname "$0")/lock.sh"
 
-wine_session_fail() {
-    printf 'wine-session: %s\n' "$*" >&2
-    return 2
-}
-
-usage() {
-    echo "usage: $0 --prefix DIR [--screen WxH] [--display] [--] [COMMAND [ARGS...]]" >&2
-    exit 2
-}
+wine_session_fail() { printf 'wine-session: %s\n' "$*" >&2; return 2; }
+usage() { echo "usage: $0 --prefix DIR [--screen WxH] [--display] [--] [COMMAND [ARGS...]]" >&2; exit 2; }
 
 prefix="" screen=1024x768 display=""
 while [ $# -gt 0 ]; do
@@ -58,9 +49,9 @@ wine_prefix_is_ready() {
     wine_prefix_has_both_halves "$1" && [ ! -e "$1/$wine_prefix_marker" ]
 }
 
-# The folder PATH really names, links resolved; for a path that does not exist yet,
-# its parent's (made if missing) with its own name. The root is no prefix, and a path
-# with a control character (a newline would split it wherever it is matched) is none.
+# The folder PATH really names, links resolved, made (empty) if it does not exist. The
+# root is no prefix, and a path with a control character (a newline would split it
+# wherever it is matched) is none.
 wine_prefix_real_path() {
     local path=$1 real parent
     [[ $path != *[[:cntrl:]]* ]] ||
@@ -69,12 +60,10 @@ wine_prefix_real_path() {
     [ -n "$path" ] || { wine_session_fail "'$1' is the root folder; give a folder of its own for the Wine prefix"; return 2; }
     if [ -L "$path" ] || [ -e "$path" ]; then
         [ -d "$path" ] || { wine_session_fail "'$1' is not a folder; give a folder for the Wine prefix"; return 2; }
-        real=$(cd -P -- "$path" && pwd -P) || return 2
     else
-        mkdir -p -- "$(dirname -- "$path")" || { wine_session_fail "cannot create the folder of '$1'"; return 2; }
-        parent=$(cd -P -- "$(dirname -- "$path")" && pwd -P) || return 2
-        real=${parent%/}/$(basename -- "$path")
+        mkdir -p -- "$path" || { wine_session_fail "cannot create '$1'"; return 2; }
     fi
+    real=$(cd -P -- "$path" && pwd -P) || return 2
     parent=$(cd -L -- "$(dirname -- "$path")" && pwd -L) || return 2
     [ "${parent%/}/$(basename -- "$path")" = "$real" ] ||
         echo "wine-session: '$1' leads through a link to '$real'; that folder is the prefix" >&2
@@ -91,7 +80,7 @@ wine_prefix_refuses() {
         [ "$(cat "$marker")" = "$(wine_prefix_marker_text "$prefix")" ] && return 1
         wine_session_fail "'$prefix' carries the marker of an unfinished prefix made for another folder or user" \
             "($marker), so it is left as it is; give an empty or new folder"
-    elif [ -d "$prefix" ] && [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
+    elif [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
         wine_session_fail "'$prefix' is neither a complete 32-bit Wine prefix nor empty, so it is left as it is;" \
             "give an empty or new folder, or a prefix made by 'wineboot -i' with 32-bit support"
     else
@@ -105,7 +94,6 @@ wine_prefix_refuses() {
 if ! isolated; then
     prefix=$(wine_prefix_real_path "$prefix") || exit 2
     ! wine_prefix_refuses "$prefix" || exit 2
-    mkdir -p "$prefix" || { wine_session_fail "cannot create '$prefix'"; exit 2; }
     lock_take session_lock "$prefix" "the Wine prefix $prefix" || exit 2
     isolate "$0" --prefix "$prefix" --screen "$screen" ${display:+"$display"} -- "$@"
 fi
@@ -194,10 +182,8 @@ wine_session_server_stop() {
 wine_session_stop() {
     trap '' INT TERM HUP   # a second signal does not cut the stop short
     wine_session_server_stop
-    if [ -n "$wine_session_xvfb" ]; then
-        kill "$wine_session_xvfb" 2>/dev/null || true
-        wait "$wine_session_xvfb" 2>/dev/null || true
-    fi
+    [ -z "${wine_session_creating:-}" ] || wine_prefix_finish || true
+    [ -z "$wine_session_xvfb" ] || { kill "$wine_session_xvfb"; wait "$wine_session_xvfb"; } 2>/dev/null || true
     wine_session_end_marked wine_session_mark_is_mine
 }
 
@@ -215,37 +201,41 @@ wine_prefix_create() {
     # Wine refuses a prefix that belongs to someone else.
     [ "$(stat -c %u "$prefix")" = "$(id -u)" ] ||
         { wine_session_fail "'$prefix' belongs to another user; remove it (sudo rm -rf '$prefix') and run again"; return 2; }
+    wine_session_creating=1
     echo "wine-session: creating the Wine prefix $prefix (half a minute, or minutes where qemu-user runs 32-bit programs)" >&2
-    wine_session_server_start || return 2
     if [ -f "$marker" ]; then
-        # What an interrupted creation left, with the server that read it at its start;
-        # the marker stays until the prefix is ready.
+        # What an interrupted creation left goes, with the server that read it at its
+        # start; the marker stays until the prefix is ready.
+        wine_session_server_start || return 2
         kill -KILL "$wine_session_server"
         wait "$wine_session_server" 2>/dev/null || true
         (cd "$prefix" && rm -rf -- "${wine_prefix_wineboot_files[@]}") || return 2
-        wine_session_server_start || return 2
     else
         wine_prefix_marker_text "$prefix" >"$marker" || { wine_session_fail "cannot write into '$prefix'"; return 2; }
     fi
+    wine_session_server_start || return 2
     wine_session_run wine wineboot -i >/dev/null 2>&1 || true
     # A crash ends the program instead of waiting for a click on a screen nobody sees.
     wine_session_run wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
         >/dev/null 2>&1 || true
     wine_session_server_stop
-    wine_prefix_has_both_halves "$prefix" || {
+    wine_prefix_finish && return 0
+    wine_prefix_has_both_halves "$prefix" ||
         wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
-            "run 'sudo scripts/prerequisites.sh' once, then run again"
-        return 2
-    }
-    grep -q '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" ||
-        { wine_session_fail "could not turn Wine's crash dialog off in '$prefix'"; return 2; }
-    rm -f "$marker"
+            "run 'sudo scripts/prerequisites.sh' once, then run again" || return 2
+    wine_session_fail "could not turn Wine's crash dialog off in '$prefix'"
+}
+
+# Takes the marker off a prefix that Wine has finished: both halves are there, and the
+# crash dialog is off in the registry the server saved, which wineboot's end precedes.
+# Also at the stop, so that a signal between the two leaves no ready prefix unfinished.
+wine_prefix_finish() {
+    wine_prefix_has_both_halves "$prefix" && grep -qs '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" &&
+        rm -f "$prefix/$wine_prefix_marker"
 }
 
 # Inside the namespace, under the prefix's lock.
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+trap 'exit 130' INT; trap 'exit 143' TERM; trap 'exit 129' HUP
 trap wine_session_stop EXIT
 wine_session_end_marked wine_session_mark_is_dead
 if ! wine_prefix_is_ready "$prefix"; then
@@ -260,11 +250,7 @@ case "$(file -b -- "$1" 2>/dev/null)" in
     PE32+*) loader=/usr/lib/wine/wine64 ;;
     PE32*)  loader=/usr/lib/wine/wine ;;
 esac
-if [ -n "$loader" ]; then
-    [ -x "$loader" ] || { wine_session_fail "$loader is missing; run 'sudo scripts/prerequisites.sh' once"; exit 2; }
-    export WINELOADER=$loader
-    set -- "$loader" "$@"
-fi
+[ -z "$loader" ] || { export WINELOADER=$loader; set -- "$loader" "$@"; }
 
 if [ -z "$display" ] || [ -z "${DISPLAY:-}" ]; then
     # Xvfb picks a free display itself and writes its number.
