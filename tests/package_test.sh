@@ -161,7 +161,7 @@ problems += [f'version is {scoop.get("version")!r}'] if scoop.get('version') != 
 problems += [f'url and hash are {scoop.get("url")} {scoop.get("hash")}'] if (scoop.get('url'), scoop.get('hash')) != (zip_url, sha256) else []
 check("korvanel.json parses, carries Scoop's fields and names the zip's address and real hash", problems)
 bins = [(bits, scoop.get('extract_dir', '') + '/' + entry[0], entry[1] if len(entry) > 1 else None)
-        for bits, spec in (scoop.get('architecture') or {}).items() for entry in spec.get('bin', [])]
+        for bits, settings in (scoop.get('architecture') or {}).items() for entry in settings.get('bin', [])]
 check("each Scoop architecture's file is in the zip, a PE for that machine", [file_for(b, p) for b, p, _ in bins]
       + [f'no {bits}' for bits in ('32bit', '64bit') if bits not in {b for b, _, _ in bins}])
 check('winget and Scoop give every build one command, korvanel',
