@@ -68,13 +68,16 @@ lock_free() {
     exec "$@"
 }
 
-# True while process PID runs (a zombie has ended) and, given START, is the one
-# that started at START (clock ticks after boot, /proc/PID/stat's 22nd field).
-lock_alive() {
+# "STATE START" of process PID: its state letter and start time (/proc/PID/stat's 22nd field).
+lock_process() {
     local stat
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    read -r -a stat <<<"${stat##*) }"
-    [ "${stat[0]}" != Z ] && { [ -z "${2:-}" ] || [ "${stat[19]}" = "$2" ]; }
+    read -r -a stat <<<"${stat##*) }" && echo "${stat[0]} ${stat[19]}"
+}
+# True while process PID runs (a zombie has ended) and, given START, started then.
+lock_alive() {
+    local state start
+    read -r state start < <(lock_process "$1") && [ "$state" != Z ] && { [ -z "${2:-}" ] || [ "$start" = "$2" ]; }
 }
 
 # The script that isolate started, by process id and path.
@@ -111,10 +114,8 @@ isolate() {
     KORVANEL_INSIDE="1 $1" setsid setpriv --pdeathsig KILL \
         unshare "${user[@]}" --pid --fork --kill-child --mount-proc "$BASH" "$@" <&0 &
     pid=$!
-    for signal in INT:130 TERM:143 HUP:129; do
-        # shellcheck disable=SC2064   # the namespace's pid, now
-        trap "lock_end_namespace $pid ${signal#*:}" "${signal%:*}"
-    done
+    # shellcheck disable=SC2064   # the namespace's pid, now
+    for signal in INT:130 TERM:143 HUP:129; do trap "lock_end_namespace $pid ${signal#*:}" "${signal%:*}"; done
     wait "$pid" || status=$?
     exit "$status"
 }

@@ -101,8 +101,8 @@ fi
 # Every process of the session inherits its mark: the session's shell, by process id
 # and start time. Where no namespace ends them, a later session ends what carries the
 # mark of a shell that is gone, and nothing else.
-read -r -a wine_session_stat <<<"$(sed 's/.*) //' /proc/$$/stat)"
-export KORVANEL_WINE_SESSION="$$ ${wine_session_stat[19]}"
+wine_session_stat=$(lock_process $$)
+export KORVANEL_WINE_SESSION="$$ ${wine_session_stat#* }"
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install dialogs, and no menu entries or file associations written
