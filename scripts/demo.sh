@@ -45,7 +45,7 @@ if [ "${1:-}" = --in-session ]; then
 fi
 
 if ! isolated; then
-    scripts/prerequisites.sh >/dev/null
+    scripts/prerequisites.sh
     lock_tree tree_lock build/win32 || exit 2
     isolate scripts/demo.sh "$@"
 fi

@@ -43,12 +43,81 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 
+# apt-get with a retry for what is transient: a mirror mid-sync serves an index
+# of the wrong size for a minute or for hours.
+tries=${KORVANEL_APT_TRIES:-3} pause=${KORVANEL_APT_PAUSE:-20}
+apt() { apt-get -q -o Acquire::Retries=3 "$@"; }
+# Updates the indexes; on failure leaves "URI SUITE" of each index that failed in $work/failed.
+update_indexes() {
+    local try
+    for try in $(seq "$tries"); do
+        apt "$@" update 2>&1 | tee "$work/update.log"
+        [ "${PIPESTATUS[0]}" = 0 ] && return 0
+        # "Err:N URI SUITE[/COMPONENT] ...": the index that failed
+        awk '/^Err:/ { sub(/\/+$/, "", $2); sub(/\/.*/, "", $3); print $2, $3 }' "$work/update.log" | sort -u >"$work/failed"
+        [ "$try" = "$tries" ] || { say "apt-get update failed (try $try of $tries); trying again in $pause s"; sleep "$pause" & wait $!; }
+    done
+    return 1
+}
+# The sources apt reads, less every suite named in $work/failed, into $work/parts:
+# one-line lists and deb822 files alike, everything else of them as it was.
+sources_without_failed() {
+    local list parts file
+    eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d)"
+    mkdir "$work/parts"
+    for file in "$list" "$parts"*.list; do
+        [ -f "$file" ] || continue
+        awk 'NR == FNR { failed[$1 " " $2]; next }
+             /^[ \t]*deb(-src)?[ \t]/ { i = 2; if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                                        uri = $i; sub(/\/+$/, "", uri); if ((uri " " $(i + 1)) in failed) next }
+             { print }' "$work/failed" "$file" >"$work/parts/$(basename "$file" .list)-$RANDOM.list"
+    done
+    for file in "$parts"*.sources; do
+        [ -f "$file" ] || continue
+        awk 'NR == FNR { failed[$1 " " $2]; next }
+             { n = split($0, line, "\n"); delete uri
+               for (i = 1; i <= n; i++) if (line[i] ~ /^URIs:/) {
+                   m = split(substr(line[i], 6), u, " ")
+                   for (j = 1; j <= m; j++) { sub(/\/+$/, "", u[j]); uri[u[j]] }
+               }
+               for (i = 1; i <= n; i++) if (line[i] ~ /^Suites:/) {
+                   m = split(substr(line[i], 8), suites, " "); kept = ""
+                   for (j = 1; j <= m; j++) {
+                       drop = 0
+                       for (u2 in uri) if ((u2 " " suites[j]) in failed) drop = 1
+                       if (!drop) kept = kept " " suites[j]
+                   }
+                   if (kept == "") next
+                   line[i] = "Suites:" kept
+               }
+               for (i = 1; i <= n; i++) print line[i]
+               print "" }' "$work/failed" RS= "$file" >"$work/parts/$(basename "$file")"
+    done
+}
+
 mapfile -t missing < <(missing_packages)
 if [ ${#missing[@]} -gt 0 ]; then
     say "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    chmod 755 "$work"   # apt downloads indexes as its own user, _apt
+    if update_indexes; then
+        apt install -y --no-install-recommends "${missing[@]}" ||
+            die "apt-get could not install the packages; once the cause above is mended, run this script again"
+    else
+        [ -s "$work/failed" ] || die "apt-get update failed (above); once it works, run this script again"
+        while read -r uri suite; do
+            say "warning: the index of $suite ($uri) did not load after $tries tries; a mirror in the middle of an update serves it half-written for minutes or hours"
+        done <"$work/failed"
+        # Every architecture of a suite goes, so that a package's amd64 and i386 versions come from the same suites.
+        say "warning: installing from the other suites only, for this install; once the mirror is whole, run 'apt-get update && apt-get upgrade' to take the updates left out"
+        sources_without_failed
+        mkdir -p "$work/lists/partial"
+        fallback=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts" -o "Dir::State::Lists=$work/lists")
+        update_indexes "${fallback[@]}" && apt "${fallback[@]}" install -y --no-install-recommends "${missing[@]}" ||
+            die "the packages could not be installed without $(cut -d' ' -f2 "$work/failed" | tr '\n' ' ')either; wait until the mirror is whole, then run 'apt-get update' and this script again"
+    fi
 else
     say "all packages are installed"
 fi

@@ -26,6 +26,62 @@ ln -s folder "$work/link"
 status=0
 fail() { echo "FAILED: $*"; status=1; }
 
+# The set-up on a mirror mid-sync, with stand-ins for root, dpkg and apt first on
+# PATH: a failed index is tried again, then left out for that install only (its
+# suite in every architecture, the rest of the sources as they were), or the script
+# stops with exit 1 and says what to run.
+prerequisites=$(dirname "$session")/prerequisites.sh
+mkdir -p "$work/apt/bin" "$work/apt/etc/parts"
+printf 'deb [arch=amd64 signed-by=/k.gpg] http://deb.example/security/ bookworm-security main\ndeb http://deb.example/debian bookworm main\n' \
+    >"$work/apt/etc/sources.list"
+printf 'Types: deb\nURIs: http://deb.example/debian\nSuites: bookworm bookworm-updates\nComponents: main\n\nTypes: deb\nURIs: http://deb.example/security\nSuites: bookworm-security\nComponents: main\n' \
+    >"$work/apt/etc/parts/debian.sources"
+cat >"$work/apt/bin/apt-get" <<'STANDIN'
+#!/bin/bash
+# $APT_MODE: mid-sync (the security index fails), once (the first update fails), broken (nothing installs)
+calls=$APT_WORK/calls; echo "$*" >>"$calls"
+case " $* " in
+*" update "*)
+    parts=$(printf '%s\n' "$@" | sed -n 's/^Dir::Etc::SourceParts=//p')
+    if [ -n "$parts" ]; then cat "$parts"/* >"$APT_WORK/fallback-sources"; exit 0; fi
+    [ "$APT_MODE" = once ] && [ "$(grep -c update "$calls")" -gt 1 ] && exit 0
+    echo "Err:4 http://deb.example/security bookworm-security/main i386 Packages"
+    echo "  File has unexpected size (374820 != 376004). Mirror sync in progress?"
+    echo "E: Some index files failed to download. They have been ignored, or old ones used instead."
+    exit 100 ;;
+*" install "*) [ "$APT_MODE" != broken ] ;;
+esac
+STANDIN
+printf '#!/bin/sh\necho 0\n' >"$work/apt/bin/id"
+printf '#!/bin/sh\nexit 1\n' >"$work/apt/bin/dpkg-query"
+printf '#!/bin/sh\necho i386\n' >"$work/apt/bin/dpkg"
+printf '#!/bin/sh\necho "list=%s parts=%s"\n' "$work/apt/etc/sources.list" "$work/apt/etc/parts/" >"$work/apt/bin/apt-config"
+chmod +x "$work/apt/bin/"*
+# prerequisites_case NAME MODE EXPECTED_STATUS EXPECTED_MESSAGE UPDATES
+prerequisites_case() {
+    local got got_status updates
+    rm -f "$work/apt/calls" "$work/apt/fallback-sources"
+    got=$(APT_MODE=$2 APT_WORK=$work/apt KORVANEL_APT_PAUSE=0 PATH="$work/apt/bin:$PATH" "$prerequisites" 2>&1)
+    got_status=$? updates=$(grep -c update "$work/apt/calls")
+    if [ "$got_status" != "$3" ] || [[ "$got" != *"$4"* ]]; then
+        fail "set-up, $1: expected exit $3 and '$4', got $got_status: $got"
+    elif [ "$updates" != "$5" ]; then
+        fail "set-up, $1: expected $5 updates, apt-get got: $(cat "$work/apt/calls")"
+    else
+        echo "ok: set-up, $1"
+    fi
+}
+prerequisites_case "a failed index that comes back: tried again" once 0 "trying again in 0 s" 2
+prerequisites_case "a failed index that stays: left out" mid-sync 0 \
+    "warning: the index of bookworm-security (http://deb.example/security) did not load after 3 tries" 4
+fallback=$(cat "$work/apt/fallback-sources" 2>/dev/null)
+if [[ $fallback == *bookworm-security* ]] || [[ $fallback != *"deb http://deb.example/debian bookworm main"* ]] ||
+    [[ $fallback != *"Suites: bookworm bookworm-updates"* ]]; then
+    fail "set-up, a failed index that stays: the sources apt got without it: $fallback"
+fi
+prerequisites_case "nothing installs without it: stop, say what to run" broken 1 \
+    "wait until the mirror is whole, then run 'apt-get update' and this script again" 4
+
 # An interrupted creation of the script's own, for this folder and user, that got
 # as far as Wine's two files; and a marker that names no folder (an older script's).
 PATH="$work/bin:$PATH" "$session" --prefix "$work/unfinished" >/dev/null 2>&1
