@@ -5,8 +5,8 @@
 // then for every complete round the lines
 //   ROUND NAME MICROSECONDS
 // A round in which a program failed (did not start, did not end in time, exited
-// with another code than 0, or, a build of the tool, left the target's priority
-// as it was) is dropped whole and said on stderr; a session that drops more
+// with another code than 0, or left its target's priority as it was) is
+// dropped whole and said on stderr; a session that drops more
 // than one round in twenty fails.
 #include "harness.h"
 
@@ -65,16 +65,16 @@ double TimedRun(const Program& program, const char* arguments, std::string* fail
     return (end.QuadPart - start.QuadPart) * 1e6 / frequency.QuadPart;
 }
 
-// One run; a build of the tool must also change the target's priority: to
-// HIGHEST when it is not, else back to NORMAL.
-double Run(const Program& program, HANDLE target, std::string* failure)
+// One run, which must change its target's priority: to HIGHEST when it is not,
+// else back to NORMAL. The floors work on a target of their own.
+double Run(const Program& program, HANDLE toolTarget, HANDLE floorTarget, std::string* failure)
 {
-    if (program.name.compare(0, 5, "floor") == 0)
-        return TimedRun(program, "", failure);
-    int before = GetThreadPriority(target);
-    bool raise = before != THREAD_PRIORITY_HIGHEST;
-    double us = TimedRun(program, raise ? " KorvanelBenchTarget NULL HIGHEST" : " KorvanelBenchTarget NULL NORMAL",
-                         failure);
+    bool floor = program.name.compare(0, 5, "floor") == 0;
+    HANDLE target = floor ? floorTarget : toolTarget;
+    bool raise = GetThreadPriority(target) != THREAD_PRIORITY_HIGHEST;
+    const char* arguments = floor ? (raise ? " H" : " N")
+                                  : (raise ? " KorvanelBenchTarget NULL HIGHEST" : " KorvanelBenchTarget NULL NORMAL");
+    double us = TimedRun(program, arguments, failure);
     int after = GetThreadPriority(target);
     if (failure->empty() && after != (raise ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_NORMAL))
         *failure = "left the priority at " + std::to_string(after);
@@ -84,7 +84,7 @@ double Run(const Program& program, HANDLE target, std::string* failure)
 }  // namespace
 
 // Usage: bench_driver.exe ROUNDS SEED NAME=PROGRAM.exe ... [-- NAME=PROGRAM.exe ...]
-// "--" starts another group. Floors (names beginning with "floor") get no arguments.
+// "--" starts another group. Floors (names beginning with "floor") get " H" or " N".
 int main(int argc, char** argv)
 {
     int rounds = argc > 3 ? atoi(argv[1]) : 0;
@@ -107,7 +107,8 @@ int main(int argc, char** argv)
     }
     printf("# seed %u rounds %d\n", seed, rounds);  // the session can be repeated from its record
     TargetWindow target = StartTargetWindow(L"KorvanelBenchTarget", L"Bench Target");
-    if (target.window == nullptr) {
+    TargetWindow floorTarget = StartTargetWindow(L"KorvanelBenchFloor", L"Bench Floor");
+    if (target.window == nullptr || floorTarget.window == nullptr) {
         fprintf(stderr, "no target window\n");
         return 1;
     }
@@ -116,7 +117,7 @@ int main(int argc, char** argv)
     std::string failure;
     for (const std::vector<Program>& group : groups)
         for (const Program& program : group)
-            Run(program, target.thread, &failure);
+            Run(program, target.thread, floorTarget.thread, &failure);
     // Every round in orders of its own: a start depends on the process before
     // it, and a fixed order would charge that to one program.
     int dropped = 0;
@@ -134,7 +135,7 @@ int main(int argc, char** argv)
         failure.clear();
         for (size_t i = 0; i < order.size() && failure.empty(); ++i) {
             char line[128];
-            double us = Run(*order[i], target.thread, &failure);
+            double us = Run(*order[i], target.thread, floorTarget.thread, &failure);
             snprintf(line, sizeof(line), "%d %s %.0f\n", round, order[i]->name.c_str(), us);
             lines += line;
             if (!failure.empty() && ++dropped <= 10)
@@ -143,6 +144,7 @@ int main(int argc, char** argv)
         if (failure.empty())
             fputs(lines.c_str(), stdout);
     }
+    StopTargetWindow(&floorTarget);
     StopTargetWindow(&target);
     fprintf(stderr, "%d of %d rounds dropped\n", dropped, rounds);
     return dropped * 20 > rounds ? 1 : 0;

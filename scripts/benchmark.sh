@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the tool against the floor program (built the same way, with the same manifest,
-# it only calls FindWindowA once): file sizes, the time of full runs that change a target's
-# priority, and what the manifest costs, in Wine sessions of their own, each with a random
+# it does the tool's job and nothing more: find the window, open its thread, set its priority,
+# close it): file sizes, the time of full runs that each change a target's priority, and what
+# the manifest costs, in Wine sessions of their own, each with a random
 # seed of its own. Writes build/benchmark.md; progress to stderr, the table to stdout.
 # Usage: scripts/benchmark.sh [--update-page] [SESSIONS [ROUNDS [BUILD...]]]
 #   SESSIONS per build, 8 or more (default 16); ROUNDS per session, 20 or more (default 100);

@@ -107,7 +107,7 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install dialogs, and no menu entries or file associations written
 # into the user's home.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 export QEMU_RESERVED_VA=0x81000000   # keeps 32-bit Wine quick where qemu-user runs it
 # Xvfb's and the server's messages, shown only when they fail to start; a file that is
 # gone once its descriptor closes, so that no way of ending leaves it behind.

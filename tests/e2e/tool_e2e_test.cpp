@@ -112,6 +112,11 @@ TEST(Miss, MissingWindowShowsNothing)
     ExpectSilent(RunTool(QuotedTool() + " KorvanelNoSuchClass NULL NORMAL"));
 }
 
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // --- help pages ----------------------------------------------------------------------
 
 TEST(Help, EmptyTailShowsBothPages)
@@ -128,12 +133,47 @@ TEST(Help, MalformedTailShowsBothPages)
     ExpectHelpPages(RunTool(QuotedTool() + " Class \"open quote and more"));
 }
 
-// --- the other architecture ----------------------------------------------------------
-
-bool UnderWine()
+// Showing a box, Windows loads DLLs by name (uxtheme.dll for the theme), and
+// looks in the program's folder first unless the program keeps the search to
+// System32. One planted beside a copy of the tool must never run.
+TEST(Help, PlantedDllBesideTheToolNeverRuns)
 {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    char temp[MAX_PATH] = "";
+    char self[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string probe = self;
+    probe.erase(probe.rfind('\\') + 1);
+    probe += "korvanel_planted_probe.dll";
+    std::string folder = std::string(temp) + "korvanel-planted-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(GetTickCount());
+    std::string tool = folder + "\\korvanel.exe";
+    std::string dll = folder + "\\uxtheme.dll";
+    std::string ran = folder + "\\planted-dll-ran";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder << ", error " << GetLastError();
+    EXPECT_TRUE(CopyFileA(g_toolPath.c_str(), tool.c_str(), TRUE)) << tool << ", error " << GetLastError();
+    EXPECT_TRUE(CopyFileA(probe.c_str(), dll.c_str(), TRUE)) << probe << ", error " << GetLastError();
+    // Wine prefers its own DLLs to files; its runner tells it to prefer files for
+    // uxtheme (WINEDLLOVERRIDES, which Wine keeps out of the Windows environment),
+    // and it then searches as Windows does.
+    std::string original = g_toolPath;
+    g_toolPath = tool;
+    ExpectHelpPages(RunTool(QuotedTool()));
+    g_toolPath = original;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ran.c_str())) << "the uxtheme.dll beside the tool ran in it";
+    // A tool that crashed may hold its files a moment longer.
+    bool removed = false;
+    for (int attempt = 0; attempt < 50 && !removed; ++attempt) {
+        for (const std::string& file : {ran, dll, tool})
+            DeleteFileA(file.c_str());
+        removed = RemoveDirectoryA(folder.c_str()) != FALSE;
+        if (!removed)
+            Sleep(100);
+    }
+    EXPECT_TRUE(removed) << folder << ", error " << GetLastError();
 }
+
+// --- the other architecture ----------------------------------------------------------
 
 // The everyday case on 64-bit Windows: the 32-bit tool and a 64-bit program's
 // window, or the 64-bit tool and a 32-bit program's. Notepad of the other
