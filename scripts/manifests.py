@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Writes the winget manifest set and the Scoop manifest for a release zip.
 
-Usage: manifests.py VERSION URL ZIP OUT
+Usage: manifests.py VERSION HOME FILES ZIP OUT
+       manifests.py VERSION HOME FILES --check     only says whether the addresses will do
 
-URL is the address the release's files will be published at, ending with the
-version's own folder (https://example.org/korvanel/1.0.0/). Scoop finds the next
-release by the SHA256SUMS one folder up, and takes its hash from the SHA256SUMS
-beside it. Writes OUT/korvanel.json and OUT/winget/manifests/k/Korvanel/Korvanel/
-VERSION/, laid out as the winget community repository keeps them. The same
-arguments give the same bytes.
+HOME is the project's home page. FILES is where the release's files are
+published: "github" for the assets of the GitHub release tagged vVERSION (HOME
+is then https://github.com/OWNER/REPO), or the address of the version's own
+folder on a plain web server (https://example.org/korvanel/VERSION/), whose
+SHA256SUMS one folder up lists every release. Only https addresses are taken.
+Writes OUT/korvanel.json and OUT/winget/manifests/k/Korvanel/Korvanel/VERSION/,
+laid out as the winget community repository keeps them. The same arguments give
+the same bytes.
 """
 import hashlib
 import json
@@ -20,11 +23,25 @@ import yaml
 
 IDENTIFIER = 'Korvanel.Korvanel'
 MANIFEST_VERSION = '1.12.0'  # the newest the community repository accepts
-DESCRIPTION = 'Sets the scheduling priority of the thread that created a given window'
 COMMAND = 'korvanel'
-# Each architecture's file in the zip's folder. The 32-bit build runs on every
-# Windows; each package manager picks the build of the machine it runs on.
-BUILDS = (('x86', '32bit', 'korvanel.exe'), ('x64', '64bit', 'korvanel-x64.exe'))
+# Each architecture's folder in the zip, holding korvanel.exe: wherever winget puts
+# the folder on PATH instead of making the alias, `korvanel` is still that build.
+BUILDS = (('x86', '32bit'), ('x64', '64bit'))
+TEXTS = {
+    'en-US': dict(Publisher='The Korvanel developers', PackageName='Korvanel',
+                  ShortDescription='Sets the scheduling priority of the thread that created a given window.',
+                  Description='Korvanel finds a top-level window by its class and/or title and sets the scheduling '
+                              'priority of the thread that created it, from IDLE to TIME_CRITICAL. It is one small '
+                              'program with no window of its own: it shows a message box only for help or an error.',
+                  Tags=['priority', 'thread', 'scheduling', 'window', 'portable']),
+    'ja-JP': dict(Publisher='Korvanel の開発者', PackageName='Korvanel',
+                  ShortDescription='指定したウィンドウを作成したスレッドのスケジューリング優先度を設定します。',
+                  Description='Korvanel は、クラス名やタイトルで指定したトップレベル ウィンドウを探し、そのウィンドウを'
+                              '作成したスレッドのスケジューリング優先度を IDLE から TIME_CRITICAL までの値に設定します。'
+                              '自身のウィンドウを持たない小さなプログラムで、メッセージ ボックスを表示するのはヘルプと'
+                              'エラーのときだけです。',
+                  Tags=['優先度', 'スレッド', 'スケジューリング', 'ウィンドウ', 'ポータブル']),
+}
 
 
 def write(path, text):
@@ -33,63 +50,106 @@ def write(path, text):
         out.write(text)
 
 
-def winget(version, url, folder, sha256, out):
+def winget(version, release, zip_url, folder, sha256, out):
     common = {'PackageIdentifier': IDENTIFIER, 'PackageVersion': version}
+    urls = {key: value for key, value in release.items() if value}
     documents = {
         '': dict(common, DefaultLocale='en-US', ManifestType='version'),
         '.installer': dict(common, InstallerType='zip', NestedInstallerType='portable', Installers=[
             {'Architecture': architecture,
-             'NestedInstallerFiles': [{'RelativeFilePath': f'{folder}\\{name}', 'PortableCommandAlias': COMMAND}],
-             'InstallerUrl': url, 'InstallerSha256': sha256.upper()}
-            for architecture, _, name in BUILDS], ManifestType='installer'),
-        '.locale.en-US': dict(common, PackageLocale='en-US', Publisher='The Korvanel developers',
-                              PackageName='Korvanel', License='MIT', ShortDescription=DESCRIPTION + '.',
-                              Moniker=COMMAND, ManifestType='defaultLocale'),
+             'NestedInstallerFiles': [{'RelativeFilePath': f'{folder}\\{architecture}\\korvanel.exe',
+                                       'PortableCommandAlias': COMMAND}],
+             'InstallerUrl': zip_url, 'InstallerSha256': sha256.upper()}
+            for architecture, _ in BUILDS], ReleaseDate=release['date'], ManifestType='installer'),
     }
+    for locale, texts in TEXTS.items():
+        kind = 'defaultLocale' if locale == 'en-US' else 'locale'
+        documents[f'.locale.{locale}'] = dict(
+            common, PackageLocale=locale, Publisher=texts['Publisher'], PublisherUrl=urls['publisher'],
+            PackageName=texts['PackageName'], PackageUrl=urls['home'], License='MIT',
+            **({'LicenseUrl': urls['license']} if 'license' in urls else {}),
+            ShortDescription=texts['ShortDescription'], Description=texts['Description'],
+            **({'Moniker': COMMAND} if kind == 'defaultLocale' else {}), Tags=texts['Tags'],
+            **({'ReleaseNotesUrl': urls['notes']} if 'notes' in urls else {}), ManifestType=kind)
     for suffix, document in documents.items():
         document['ManifestVersion'] = MANIFEST_VERSION
-        schema = {'': 'version', '.installer': 'installer'}.get(suffix, 'defaultLocale')
+        schema = {'': 'version', '.installer': 'installer'}.get(suffix, document['ManifestType'])
         write(os.path.join(out, 'winget', 'manifests', 'k', 'Korvanel', 'Korvanel', version,
                            f'{IDENTIFIER}{suffix}.yaml'),
               f'# yaml-language-server: $schema=https://aka.ms/winget-manifest.{schema}.{MANIFEST_VERSION}.schema.json\n'
               + yaml.safe_dump(document, sort_keys=False, allow_unicode=True, width=1000))
 
 
-def scoop(version, url, base, folder, sha256, out):
-    zip_name = url.rsplit('/', 1)[1]
+def scoop(version, release, zip_url, folder, sha256, out):
+    zip_name = zip_url.rsplit('/', 1)[1]
+    new_zip_url = zip_url.replace(version, '$version')
+    if release['github']:
+        checkver = {'github': release['home']}  # the tag of GitHub's newest release
+    else:
+        # package.sh keeps SHA256SUMS sorted by version, so the last match is the newest
+        # release, whatever order the releases were made in.
+        checkver = {'url': release['files'][:-len(version) - 1] + 'SHA256SUMS',
+                    'regex': zip_name.replace(version, '([\\d.]+)').replace('.zip', '\\.zip'), 'reverse': True}
     manifest = {
         'version': version,
-        'description': DESCRIPTION,
-        'homepage': base,
+        'description': TEXTS['en-US']['ShortDescription'].rstrip('.'),
+        'homepage': release['home'],
         'license': 'MIT',
-        'url': url,
+        'url': zip_url,
         'hash': sha256,
         'extract_dir': folder,
-        'architecture': {bits: {'bin': [[name, COMMAND]]} for _, bits, name in BUILDS},
-        'checkver': {'url': base + 'SHA256SUMS', 'regex': zip_name.replace(version, '([\\d.]+)').replace('.zip', '\\.zip'),
-                     'reverse': True},  # the last line is the newest release
+        'architecture': {bits: {'bin': [[f'{architecture}\\korvanel.exe', COMMAND]]} for architecture, bits in BUILDS},
+        'checkver': checkver,
         'autoupdate': {
-            'url': base + '$version/' + zip_name.replace(version, '$version'),
+            'url': new_zip_url,
             'extract_dir': folder.replace(version, '$version'),
             'hash': {'url': '$baseurl/SHA256SUMS', 'regex': '$sha256\\s+\\*?$basename\\s'},
         },
     }
-    write(os.path.join(out, 'korvanel.json'), json.dumps(manifest, indent=4) + '\n')
+    write(os.path.join(out, 'korvanel.json'), json.dumps(manifest, indent=4, ensure_ascii=False) + '\n')
 
 
-def main(version, url, zip_path, out):
-    url += '' if url.endswith('/') else '/'
-    if not re.fullmatch(r'https?://[^\s"\'<>\\]+', url) or not url.endswith(f'/{version}/'):
-        sys.exit(f'package: --url {url!r} is no http(s) address that ends with the version\'s folder, /{version}/')
-    base = url[:-len(version) - 1]
+def release_of(version, home, files):
+    """The release's addresses and date, or a one-line reason why there are none."""
+    address = r'https://[^\s"\'<>\\]+'
+    for what, value in (('--home', home), ('--url', files if files != 'github' else 'https://github.com/')):
+        if not re.fullmatch(address, value):
+            return f'{what} {value!r}: only https:// addresses are taken (winget\'s community repository requires them)'
+    dated = re.search(rf'^## \[{re.escape(version)}\] - (\d{{4}}-\d{{2}}-\d{{2}})\s*$',
+                      open('CHANGELOG.md', encoding='utf-8').read(), re.M)
+    if not dated:
+        return f'CHANGELOG.md has no section "## [{version}] - YYYY-MM-DD"'
+    release = {'home': home, 'date': dated.group(1), 'github': files == 'github', 'publisher': home}
+    if files == 'github':
+        home = release['home'] = release['publisher'] = home.rstrip('/')
+        repository = re.fullmatch(r'https://github\.com/([\w.-]+)/([\w.-]+)', home)
+        if not repository:
+            return f'--home {home!r}: the files go to GitHub Releases only for a home https://github.com/OWNER/REPO'
+        tree = f'{home}/blob/v{version}'
+        anchor = re.sub(r'[^\w\- ]', '', f'[{version}] - {dated.group(1)}').replace(' ', '-')
+        release.update(files=f'{home}/releases/download/v{version}/', publisher=f'https://github.com/{repository[1]}',
+                       license=f'{tree}/LICENSE', notes=f'{tree}/CHANGELOG.md#{anchor}')
+    else:
+        release['files'] = files + ('' if files.endswith('/') else '/')
+        if not release['files'].endswith(f'/{version}/'):
+            return f'--url {files!r} must end with the version\'s folder, /{version}/'
+    return release
+
+
+def main(version, home, files, zip_path, out):
+    release = release_of(version, home, files)
+    if isinstance(release, str):
+        sys.exit(f'package: {release}')
+    if zip_path == '--check':
+        return
     sha256 = hashlib.sha256(open(zip_path, 'rb').read()).hexdigest()
     folder = f'korvanel-{version}'
-    url += os.path.basename(zip_path)
-    winget(version, url, folder, sha256, out)
-    scoop(version, url, base, folder, sha256, out)
+    zip_url = release['files'] + os.path.basename(zip_path)
+    winget(version, release, zip_url, folder, sha256, out)
+    scoop(version, release, zip_url, folder, sha256, out)
 
 
 if __name__ == '__main__':
-    if len(sys.argv) != 5:
+    if len(sys.argv) not in (5, 6) or (len(sys.argv) == 5) != (sys.argv[-1] == '--check'):
         sys.exit(__doc__)
-    main(*sys.argv[1:])
+    main(*sys.argv[1:], *([''] if len(sys.argv) == 5 else []))

@@ -1,30 +1,42 @@
 #!/usr/bin/env bash
-# Makes the release zip: the 32-bit korvanel.exe, the 64-bit one as
-# korvanel-x64.exe, the README, the licence and the pages the README links to,
-# as the last commit holds them. The same commit
-# gives the same bytes on any machine and file system: Python's zipfile sets
-# every field (sorted, stored, Unix modes, the commit's time or SOURCE_DATE_EPOCH).
-# SHA256SUMS beside it keeps other files' lines; `sha256sum -c --ignore-missing
+# Makes the release zip: a folder per architecture, x86 and x64, each with that
+# build as korvanel.exe, and the READMEs, the licence and the pages they link to,
+# as the last commit holds them. The same commit gives the same bytes on any
+# machine and file system: Python's zipfile sets every field (sorted, stored,
+# Unix modes, the commit's time or SOURCE_DATE_EPOCH). SHA256SUMS beside it
+# keeps other files' lines, sorted by version; `sha256sum -c --ignore-missing
 # SHA256SUMS` checks it there.
 #
-# With --url, the address the release's files will be published at, ending with
-# the version's folder (https://example.org/korvanel/1.0.0/), it also writes the
-# winget manifest set and the Scoop manifest for that zip (scripts/manifests.py).
+# With --home, the project's home page, it also writes the winget manifest set
+# and the Scoop manifest for that zip (scripts/manifests.py): for the assets of
+# the GitHub release tagged vVERSION when the home is https://github.com/OWNER/REPO
+# and no --url is given, else for the files published at --url, the address of
+# the version's own folder on a web server (https://example.org/korvanel/1.0.0/).
 #
-# Usage: scripts/package.sh [--url URL] [OUTPUT_DIR [BUILD_ROOT]]
+# Usage: scripts/package.sh [--home URL [--url URL]] [OUTPUT_DIR [BUILD_ROOT]]
 #   OUTPUT_DIR  where the zip goes; default build/release
 #   BUILD_ROOT  where the win32 and win64 builds are made; default build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lock.sh
-url=""
-if [ "${1:-}" = --url ]; then
-    [ $# -ge 2 ] || { echo "usage: $0 [--url URL] [OUTPUT_DIR [BUILD_ROOT]]" >&2; exit 2; }
-    url=$2
+usage="usage: $0 [--home URL [--url URL]] [OUTPUT_DIR [BUILD_ROOT]]"
+home="" files=github
+if [ "${1:-}" = --home ]; then
+    [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
+    home=$2
     shift 2
+    if [ "${1:-}" = --url ]; then
+        [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
+        files=$2
+        shift 2
+    fi
 fi
+[ "${1:-}" != --url ] || { echo "package: --url needs --home before it, the project's home page" >&2; exit 2; }
+[[ "${1:-}" != --* ]] || { echo "$usage" >&2; exit 2; }
 out=${1:-build/release}
 builds=${2:-build}
+version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -z "$home" ] || python3 scripts/manifests.py "$version" "$home" "$files" --check || exit 2
 
 # Every entry carries one time: a tarball or a clone git will not read (another user's,
 # "dubious ownership") cannot say which, and the time of the run would make every zip differ.
@@ -41,11 +53,13 @@ fi
 
 if ! isolated; then
     for preset in win32 win64; do lock_tree tree_lock "$builds/$preset" || exit 2; done
-    isolate scripts/package.sh ${url:+--url "$url"} "$@"
+    options=()
+    [ -z "$home" ] || options=(--home "$home")
+    [ -z "$home" ] || [ "$files" = github ] || options+=(--url "$files")
+    isolate scripts/package.sh "${options[@]}" "$@"
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for preset in win32 win64; do
     cmake -S . -B "$builds/$preset" --preset "$preset" >/dev/null
     cmake --build "$builds/$preset" --target korvanel >/dev/null
@@ -68,8 +82,8 @@ def committed(name, linked_from):
     if name.startswith('..') or not os.path.isfile(name):
         sys.exit(f'package: {linked_from} links to {name}, which is no file of the tree')
     return open(name, 'rb').read()
-files = {'korvanel.exe': open(f'{builds}/win32/korvanel.exe', 'rb').read(),
-         'korvanel-x64.exe': open(f'{builds}/win64/korvanel.exe', 'rb').read()}
+files = {'x86/korvanel.exe': open(f'{builds}/win32/korvanel.exe', 'rb').read(),
+         'x64/korvanel.exe': open(f'{builds}/win64/korvanel.exe', 'rb').read()}
 wanted = [('LICENSE', 'the zip'), ('README.md', 'the zip')]
 while wanted:
     name, linked_from = wanted.pop()
@@ -90,16 +104,18 @@ EOF
 sum=$(cd "$stage" && sha256sum "$zip_name")
 mv -f "$stage/$zip_name" "$out/$zip_name"
 # The zip's line is replaced, whatever its line ending, or added; all end in LF.
+# Sorted by version, the last line is the newest release, whatever order the
+# releases were made in.
 touch "$out/SHA256SUMS"
 awk -v name="$zip_name" -v sum="$sum" '
     { sub(/\r$/, ""); file = $0; sub(/^[0-9A-Fa-f]+ [ *]/, "", file) }
     file == name { if (!replaced) print sum; replaced = 1; next }
     { print }
-    END { if (!replaced) print sum }' "$out/SHA256SUMS" >"$stage/SHA256SUMS"
+    END { if (!replaced) print sum }' "$out/SHA256SUMS" | LC_ALL=C sort -s -k2,2V >"$stage/SHA256SUMS"
 cp "$stage/SHA256SUMS" "$out/SHA256SUMS"
-if [ -n "$url" ]; then
-    python3 scripts/manifests.py "$version" "$url" "$out/$zip_name" "$out" || exit 2
+if [ -n "$home" ]; then
+    python3 scripts/manifests.py "$version" "$home" "$files" "$out/$zip_name" "$out" || exit 2
 else
-    echo "package: no winget or Scoop manifest written: they need the address the files will be published at (--url)" >&2
+    echo "package: no winget or Scoop manifest written: they need the project's home page (--home)" >&2
 fi
 echo "$out/$zip_name"

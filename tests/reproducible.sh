@@ -34,10 +34,9 @@ shm=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work" "$shm"' EXIT
 chmod g+s "$shm"
 mkdir "$work/tmp"
-version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
-url=https://example.org/korvanel/$version/
-(umask 002 && TMPDIR=$shm "$source_dir/scripts/package.sh" --url "$url" "$work/zip-a" "$work/first" >/dev/null)
-(umask 022 && TMPDIR=$work/tmp LC_ALL=C.UTF-8 "$source_dir/scripts/package.sh" --url "$url" "$work/zip-b" \
+home=https://github.com/example/korvanel
+(umask 002 && TMPDIR=$shm "$source_dir/scripts/package.sh" --home "$home" "$work/zip-a" "$work/first" >/dev/null)
+(umask 022 && TMPDIR=$work/tmp LC_ALL=C.UTF-8 "$source_dir/scripts/package.sh" --home "$home" "$work/zip-b" \
     "$work/second-with-a-longer-path" >/dev/null)
 a=$(echo "$work"/zip-a/*.zip) b=$(echo "$work"/zip-b/*.zip)
 if ! cmp -s "$a" "$b"; then
