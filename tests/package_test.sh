@@ -104,8 +104,18 @@ def dead(top, pages):
                 yield f'{page}: {target}: no such file'
             elif anchor and (not path.endswith('.md') or anchor not in anchors(path)):
                 yield f'{page}: {target}: no such heading'
-tree_pages = ['README.md', 'CHANGELOG.md'] + sorted(os.path.relpath(p, root) for p in glob.glob(os.path.join(root, 'docs', '*.md')))
-check('every relative link of README.md, CHANGELOG.md and docs/ names a file and heading that exist', dead(root, tree_pages))
+tree_pages = ['README.md', 'README.ja.md', 'CHANGELOG.md'] + sorted(os.path.relpath(p, root) for p in glob.glob(os.path.join(root, 'docs', '*.md')))
+check('every relative link of README.md, README.ja.md, CHANGELOG.md and docs/ names a file and heading that exist', dead(root, tree_pages))
+# The Japanese page is the English one in other words: the same commands, byte for
+# byte, and the same links, but for the link to each other.
+def blocks(page):
+    return re.findall(r'^```.*?^```', open(os.path.join(root, page), encoding='utf-8').read(), re.M | re.S)
+def targets(page, other):
+    return sorted(set(re.findall(r'\]\(([^)\s]+)\)', open(os.path.join(root, page), encoding='utf-8').read())) - {other})
+check('README.md and README.ja.md hold the same code blocks and link to the same places',
+      ([] if blocks('README.md') == blocks('README.ja.md') else ['the code blocks differ'])
+      + [f'{t}: only in {page}' for page, other, them in (('README.md', 'README.ja.md', 'README.ja.md'), ('README.ja.md', 'README.md', 'README.md'))
+         for t in sorted(set(targets(page, other)) - set(targets(them, page)))])
 zipped = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
 zipped_pages = [p for p in zipped if p.endswith('.md')]
 check('no relative link in the zip is dead', dead(folder, zipped_pages))
@@ -113,7 +123,7 @@ linked = {os.path.normpath(os.path.join(os.path.dirname(p), t.partition('#')[0])
           for t in links(os.path.join(folder, p)) if t.partition('#')[0]}
 check('the zip holds the executables, README.md, LICENSE and what the pages link to, nothing else',
       [f'{p}: nothing links to it' for p in zipped if p not in linked | {'README.md', 'LICENSE', 'x86/korvanel.exe', 'x64/korvanel.exe'}]
-      + [f'{p}: missing' for p in ('README.md', 'LICENSE') if p not in zipped])
+      + [f'{p}: missing' for p in ('README.md', 'README.ja.md', 'LICENSE') if p not in zipped])
 
 # Keep a Changelog: versions under "## [X.Y.Z] - date" headings, newest first, after [Unreleased].
 released = re.findall(r'^## \[(\d[^\]]*)\]', open(os.path.join(root, 'CHANGELOG.md'), encoding='utf-8').read(), re.M)

@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -224,6 +226,82 @@ TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
     EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread));
     CloseHandle(thread);
     stopNotepad();
+}
+
+// --- the user's page ------------------------------------------------------------------
+
+// The README's batch file that starts a program and then sets it, as printed there.
+std::string ReadmeRecipe()
+{
+    std::string text;
+    FILE* file = fopen(KORVANEL_README, "rb");
+    char chunk[4096];
+    for (size_t got = 0; file != nullptr && (got = fread(chunk, 1, sizeof(chunk), file)) > 0;)
+        text.append(chunk, got);
+    if (file != nullptr)
+        fclose(file);
+    size_t start = text.find("```bat\nstart \"\" /normal");
+    size_t end = start == std::string::npos ? start : text.find("```", start + 7);
+    return end == std::string::npos ? "" : text.substr(start + 7, end - start - 7);
+}
+
+// The recipe with only its placeholders replaced: Notepad of each architecture for the
+// program, the tool under test for the tool, run by cmd.exe as a .bat file. Notepad's
+// window thread must end at the priority the test expects the recipe to ask for.
+TEST(Recipe, BatchFileStartsTheProgramThenSetsIt)
+{
+    const std::string recipe = ReadmeRecipe();
+    ASSERT_NE("", recipe) << "no ```bat block beginning 'start \"\" /normal' in " << KORVANEL_README;
+    char windows[MAX_PATH] = "", tool[MAX_PATH] = "", temp[MAX_PATH] = "";
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    GetFullPathNameA(g_toolPath.c_str(), MAX_PATH, tool, nullptr);
+    GetTempPathA(MAX_PATH, temp);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    bool tool64 = sizeof(void*) == 8;
+    std::vector<std::string> notepads = {std::string(windows) + "\\system32\\notepad.exe"};
+    if (tool64 || wow64)
+        notepads.push_back(std::string(windows) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe"));
+    std::string batch = std::string(temp) + "korvanel-recipe-" + std::to_string(GetCurrentProcessId()) + ".bat";
+    std::string cmd = std::string(windows) + "\\system32\\cmd.exe";
+    for (const std::string& notepad : notepads) {
+        SCOPED_TRACE(notepad);
+        std::string text = recipe;
+        for (const auto& placeholder : {std::make_pair(std::string("\"C:\\Program Files\\Example\\example.exe\""), "\"" + notepad + "\""),
+                                        std::make_pair(std::string("\"C:\\Tools\\korvanel.exe\""), "\"" + std::string(tool) + "\""),
+                                        std::make_pair(std::string("ExampleWindowClass"), std::string("Notepad"))}) {
+            size_t at = text.find(placeholder.first);
+            ASSERT_NE(std::string::npos, at) << "the recipe has no " << placeholder.first << ":\n" << recipe;
+            text.replace(at, placeholder.first.size(), placeholder.second);
+        }
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
+            text.insert(at, "\r");  // cmd reads batch files in CRLF lines
+        FILE* file = fopen(batch.c_str(), "wb");
+        ASSERT_NE(nullptr, file) << batch;
+        fwrite(text.data(), 1, text.size(), file);
+        fclose(file);
+        std::string line = "\"" + cmd + "\" /d /c \"" + batch + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessA(cmd.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            << line << ", error " << GetLastError();
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000)) << "the batch file did not end in 2 minutes";
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        DeleteFileA(batch.c_str());
+        HWND window = FindWindowA("Notepad", nullptr);
+        ASSERT_NE(nullptr, window) << "the batch file started no Notepad";
+        DWORD notepadId = 0;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetWindowThreadProcessId(window, &notepadId));
+        EXPECT_EQ(THREAD_PRIORITY_ABOVE_NORMAL, GetThreadPriority(thread)) << "the recipe:\n" << text;
+        CloseHandle(thread);
+        HANDLE started = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, notepadId);
+        TerminateProcess(started, 0);
+        WaitForSingleObject(started, 10000);
+        CloseHandle(started);
+    }
 }
 
 // --- sessions nobody sees --------------------------------------------------------------
