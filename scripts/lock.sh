@@ -49,8 +49,7 @@ lock_tree() { mkdir -p "$2" && lock_take "$1" "$2" "the build tree ${2%/}"; }
 lock_holders() {
     local fd_path pid command seen=" ${2:-} "
     while read -r fd_path; do
-        pid=${fd_path#/proc/}
-        pid=${pid%%/*}
+        pid=${fd_path#/proc/} pid=${pid%%/*}
         [[ $seen == *" $pid "* ]] && continue
         seen+="$pid "
         command=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline") && printf '%s %s\n' "$pid" "$command"

@@ -63,7 +63,9 @@ wine_prefix_real_path() {
     else
         mkdir -p -- "$path" || { wine_session_fail "cannot create '$1'"; return 2; }
     fi
-    real=$(cd -P -- "$path" && pwd -P) || return 2
+    real=$(cd -P -- "$path" && pwd -P && echo x) && real=${real%$'\nx'} || return 2   # x keeps a last newline
+    [[ $real != *[[:cntrl:]]* ]] ||
+        { wine_session_fail "'$1' leads to $(printf '%q' "$real"), which holds a control character; give a folder without one"; return 2; }
     parent=$(cd -L -- "$(dirname -- "$path")" && pwd -L) || return 2
     [ "${parent%/}/$(basename -- "$path")" = "$real" ] ||
         echo "wine-session: '$1' leads through a link to '$real'; that folder is the prefix" >&2
@@ -92,7 +94,9 @@ wine_prefix_refuses() {
 # Outside the namespace: the prefix is judged and locked, so that a second session waits
 # here, where it can name the processes that hold the prefix.
 if ! isolated; then
+    [ -d "${TMPDIR:-/tmp}" ] || { wine_session_fail "TMPDIR '${TMPDIR:-}' is no folder; make it, or unset TMPDIR"; exit 2; }
     prefix=$(wine_prefix_real_path "$prefix") || exit 2
+    [ -O "$prefix" ] || { wine_session_fail "'$prefix' belongs to $(stat -c %U "$prefix"), and Wine takes only your own: remove it (sudo rm -rf '$prefix') or give another"; exit 2; }
     ! wine_prefix_refuses "$prefix" || exit 2
     lock_take session_lock "$prefix" "the Wine prefix $prefix" || exit 2
     isolate "$0" --prefix "$prefix" --screen "$screen" ${display:+"$display"} -- "$@"
@@ -198,9 +202,6 @@ wine_session_run() {
 wine_prefix_create() {
     local marker=$prefix/$wine_prefix_marker
     command -v wine >/dev/null || { wine_session_fail "Wine is not installed; run 'sudo scripts/prerequisites.sh' once"; return 2; }
-    # Wine refuses a prefix that belongs to someone else.
-    [ "$(stat -c %u "$prefix")" = "$(id -u)" ] ||
-        { wine_session_fail "'$prefix' belongs to another user; remove it (sudo rm -rf '$prefix') and run again"; return 2; }
     wine_session_creating=1
     echo "wine-session: creating the Wine prefix $prefix (half a minute, or minutes where qemu-user runs 32-bit programs)" >&2
     if [ -f "$marker" ]; then

@@ -133,6 +133,21 @@ runner_case "the same folder by its real path, after the link: refused" folder 2
     "./file.txt " no --prefix "$work/folder" any.exe
 runner_case "a path with a newline, after a folder's name: refused" folder 2 "holds a control character" \
     "./file.txt " no --prefix "$work/folder"$'\n'"$work/busy" any.exe
+TMPDIR=$work/no-such runner_case "a TMPDIR that is no folder: refused" folder 2 "TMPDIR '$work/no-such' is no folder" \
+    "./file.txt " no --prefix "$work/folder" any.exe
+mkdir "$work/nl"$'\n' && echo "keep me" >"$work/nl"$'\n'/file.txt && ln -s "$work/nl"$'\n' "$work/nl-link"
+runner_case "a link to a path that ends in a newline: refused" $'nl\n' 2 "which holds a control character" "./file.txt " no \
+    --prefix "$work/nl-link" any.exe
+if [ "$(id -u)" = 0 ]; then
+    # A ready prefix of another user's, as 'sudo scripts/test.sh' leaves one in a user's clone.
+    mkdir -p "$work/others/drive_c/windows/syswow64" && echo "keep me" >"$work/others/file.txt"
+    touch "$work/others/system.reg" "$work/others/drive_c/windows/syswow64/kernel32.dll"
+    chown -R nobody "$work/others"
+    runner_case "a ready prefix of another user's: refused, by its owner" others 2 "belongs to nobody" \
+        "$(cd "$work/others" && find . -mindepth 1 | sort | tr '\n' ' ')" no --prefix "$work/others" any.exe
+else
+    echo "skipped: a ready prefix of another user's: only root can make one here"
+fi
 runner_case "a marker that names no folder: refused" old 2 "marker of an unfinished prefix made for another" \
     "./$marker ./file.txt " no --prefix "$work/old" any.exe
 
@@ -201,9 +216,10 @@ exec {hold}<&-
 kill_case() {
     local name=$1 namespace=$2 tag=KORVANEL_TEST_RUN=$1 run signal got=0
     shift 2
-    KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=$name "$session" "${sleeper[@]}" 2>/dev/null &
+    KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=$name "$session" "${sleeper[@]}" 2>"$work/session.err" &
     run=$!
-    within 60 program_runs_with "$tag" || { fail "$name: the program did not start"; kill -KILL "$run"; return; }
+    within 60 program_runs_with "$tag" ||
+        { fail "$name: the program did not start; the session said: $(cat "$work/session.err")"; kill -KILL "$run"; return; }
     for signal in "$@"; do kill "-$signal" "$run"; sleep 0.1; done
     if [ "$namespace" = none ] && [ "$1" = KILL ]; then
         nothing_runs_with "$tag" && fail "$name: expected leftovers without a namespace, found none"
