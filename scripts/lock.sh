@@ -28,8 +28,7 @@ lock_take() {
         setpriv --pdeathsig KILL flock -w "$lock_wait" -E $lock_conflict "$lock_fd" &
         wait $! || lock_status=$?
         if [ $lock_status = $lock_conflict ]; then
-            printf 'lock: gave up after %s s waiting for %s: another run still holds it;' "$lock_wait" "$lock_what" >&2
-            printf ' let it finish, or wait longer with KORVANEL_LOCK_WAIT=SECONDS\n' >&2
+            printf 'lock: gave up after %s s waiting for %s: another run still holds it; let it finish, or wait longer with KORVANEL_LOCK_WAIT=SECONDS\n' "$lock_wait" "$lock_what" >&2
         elif [ $lock_status = 0 ]; then
             printf 'lock: %s is free, going on\n' "$lock_what" >&2
         fi
@@ -94,8 +93,7 @@ lock_namespace_kind() {
         KORVANEL_NAMESPACE=user
     else
         KORVANEL_NAMESPACE=none
-        printf 'lock: no PID namespace can be made here (%s), so a run killed with SIGKILL may leave' "$why" >&2
-        printf ' processes behind: the next Wine session on the prefix ends those of dead sessions\n' >&2
+        printf 'lock: no PID namespace can be made here (%s), so a run killed with SIGKILL may leave processes behind: the next Wine session on the prefix ends those of dead sessions\n' "$why" >&2
     fi
     export KORVANEL_NAMESPACE
 }
@@ -123,7 +121,6 @@ lock_end_namespace() {
     trap '' INT TERM HUP   # a second signal does not cut this short
     kill -TERM -- "-$1" 2>/dev/null || true
     for _ in $(seq 20); do lock_alive "$1" || break; sleep 0.1; done
-    kill -KILL "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
+    { kill -KILL "$1"; wait "$1"; } 2>/dev/null || true
     exit "$2"
 }

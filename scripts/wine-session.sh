@@ -58,11 +58,8 @@ wine_prefix_real_path() {
         { wine_session_fail "$(printf '%q' "$1") holds a control character; give a folder without one"; return 2; }
     while [[ $path == */ ]]; do path=${path%/}; done
     [ -n "$path" ] || { wine_session_fail "'$1' is the root folder; give a folder of its own for the Wine prefix"; return 2; }
-    if [ -L "$path" ] || [ -e "$path" ]; then
-        [ -d "$path" ] || { wine_session_fail "'$1' is not a folder; give a folder for the Wine prefix"; return 2; }
-    else
-        mkdir -p -- "$path" || { wine_session_fail "cannot create '$1'"; return 2; }
-    fi
+    [ -L "$path" ] || [ -e "$path" ] || mkdir -p -- "$path" || { wine_session_fail "cannot create '$1'"; return 2; }
+    [ -d "$path" ] || { wine_session_fail "'$1' is not a folder; give a folder for the Wine prefix"; return 2; }
     real=$(cd -P -- "$path" && pwd -P && echo x) && real=${real%$'\nx'} || return 2   # x keeps a last newline
     [[ $real != *[[:cntrl:]]* ]] ||
         { wine_session_fail "'$1' leads to $(printf '%q' "$real"), which holds a control character; give a folder without one"; return 2; }
@@ -216,15 +213,19 @@ wine_prefix_create() {
     fi
     wine_session_server_start || return 2
     wine_session_run wine wineboot -i >/dev/null 2>&1 || true
-    # A crash ends the program instead of waiting for a click on a screen nobody sees.
-    wine_session_run wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-        >/dev/null 2>&1 || true
+    wine_prefix_no_crash_dialog
     wine_session_server_stop
     wine_prefix_finish && return 0
     wine_prefix_has_both_halves "$prefix" ||
         wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
             "run 'sudo scripts/prerequisites.sh' once, then run again" || return 2
     wine_session_fail "could not turn Wine's crash dialog off in '$prefix'"
+}
+
+# A crash ends the program, not waiting for a click nobody gives (older scripts' prefixes lack it).
+wine_prefix_no_crash_dialog() {
+    grep -qs '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" || wine_session_run wine reg add \
+        'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 }
 
 # Takes the marker off a prefix that Wine has finished: both halves are there, and the
@@ -263,6 +264,7 @@ if [ -z "$display" ] || [ -z "${DISPLAY:-}" ]; then
     export DISPLAY=":$wine_session_display"
 fi
 wine_session_server_start || exit 2
+wine_prefix_no_crash_dialog
 status=0
 wine_session_run "$@" || status=$?
 exit $status

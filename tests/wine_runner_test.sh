@@ -192,6 +192,11 @@ sleeper=(--prefix "$ready" "$cmd" /c "ping -n 60 127.0.0.1 >nul & exit 5")
 got=0
 "$session" --prefix "$ready" "$cmd" /c "exit 7" || got=$?
 [ "$got" = 7 ] && echo "ok: a program's exit code, with TMPDIR elsewhere" || fail "a program's exit code: expected 7, got $got"
+# A ready prefix without the crash dialog turned off, as older scripts made them, gets it.
+sed -i '/^"ShowCrashDialog"=dword:00000000/d' "$ready/user.reg"
+"$session" --prefix "$ready" "$cmd" /c "exit 0" 2>/dev/null
+grep -q '^"ShowCrashDialog"=dword:00000000' "$ready/user.reg" && echo "ok: a prefix without the crash dialog off gets it" ||
+    fail "a ready prefix without the crash dialog off: still without it after a session"
 
 # TERM to a session that waits for a busy prefix (this shell holds it) ends it at once.
 exec {hold}<"$work/busy"
@@ -218,8 +223,12 @@ kill_case() {
     shift 2
     KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=$name "$session" "${sleeper[@]}" 2>"$work/session.err" &
     run=$!
-    within 60 program_runs_with "$tag" ||
-        { fail "$name: the program did not start; the session said: $(cat "$work/session.err")"; kill -KILL "$run"; return; }
+    if ! within 60 program_runs_with "$tag"; then
+        kill -KILL "$run" 2>/dev/null
+        wait "$run"
+        fail "$name: the program did not start; the session ended with $? and said: $(cat "$work/session.err")"
+        return
+    fi
     for signal in "$@"; do kill "-$signal" "$run"; sleep 0.1; done
     if [ "$namespace" = none ] && [ "$1" = KILL ]; then
         nothing_runs_with "$tag" && fail "$name: expected leftovers without a namespace, found none"
