@@ -52,7 +52,6 @@ def write(path, text):
 
 def winget(version, release, zip_url, folder, sha256, out):
     common = {'PackageIdentifier': IDENTIFIER, 'PackageVersion': version}
-    urls = {key: value for key, value in release.items() if value}
     documents = {
         '': dict(common, DefaultLocale='en-US', ManifestType='version'),
         '.installer': dict(common, InstallerType='zip', NestedInstallerType='portable', Installers=[
@@ -65,12 +64,12 @@ def winget(version, release, zip_url, folder, sha256, out):
     for locale, texts in TEXTS.items():
         kind = 'defaultLocale' if locale == 'en-US' else 'locale'
         documents[f'.locale.{locale}'] = dict(
-            common, PackageLocale=locale, Publisher=texts['Publisher'], PublisherUrl=urls['publisher'],
-            PackageName=texts['PackageName'], PackageUrl=urls['home'], License='MIT',
-            **({'LicenseUrl': urls['license']} if 'license' in urls else {}),
+            common, PackageLocale=locale, Publisher=texts['Publisher'], PublisherUrl=release['publisher'],
+            PackageName=texts['PackageName'], PackageUrl=release['home'], License='MIT',
+            **({'LicenseUrl': release['license']} if 'license' in release else {}),
             ShortDescription=texts['ShortDescription'], Description=texts['Description'],
             **({'Moniker': COMMAND} if kind == 'defaultLocale' else {}), Tags=texts['Tags'],
-            **({'ReleaseNotesUrl': urls['notes']} if 'notes' in urls else {}), ManifestType=kind)
+            **({'ReleaseNotesUrl': release['notes']} if 'notes' in release else {}), ManifestType=kind)
     for suffix, document in documents.items():
         document['ManifestVersion'] = MANIFEST_VERSION
         schema = {'': 'version', '.installer': 'installer'}.get(suffix, document['ManifestType'])
@@ -136,11 +135,11 @@ def release_of(version, home, files):
     return release
 
 
-def main(version, home, files, zip_path, out):
+def main(version, home, files, zip_path=None, out=None):
     release = release_of(version, home, files)
     if isinstance(release, str):
         sys.exit(f'package: {release}')
-    if zip_path == '--check':
+    if zip_path is None:  # --check
         return
     sha256 = hashlib.sha256(open(zip_path, 'rb').read()).hexdigest()
     folder = f'korvanel-{version}'
@@ -150,6 +149,9 @@ def main(version, home, files, zip_path, out):
 
 
 if __name__ == '__main__':
-    if len(sys.argv) not in (5, 6) or (len(sys.argv) == 5) != (sys.argv[-1] == '--check'):
+    if sys.argv[4:] == ['--check']:
+        main(*sys.argv[1:4])
+    elif len(sys.argv) == 6 and '--check' not in sys.argv:
+        main(*sys.argv[1:])
+    else:
         sys.exit(__doc__)
-    main(*sys.argv[1:], *([''] if len(sys.argv) == 5 else []))

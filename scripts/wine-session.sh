@@ -223,8 +223,9 @@ wine_prefix_create() {
 }
 
 # A crash ends the program, not waiting for a click nobody gives (older scripts' prefixes lack it).
+wine_prefix_crash_dialog_off() { grep -qs '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg"; }
 wine_prefix_no_crash_dialog() {
-    grep -qs '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" || wine_session_run wine reg add \
+    wine_prefix_crash_dialog_off || wine_session_run wine reg add \
         'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 }
 
@@ -232,8 +233,7 @@ wine_prefix_no_crash_dialog() {
 # crash dialog is off in the registry the server saved, which wineboot's end precedes.
 # Also at the stop, so that a signal between the two leaves no ready prefix unfinished.
 wine_prefix_finish() {
-    wine_prefix_has_both_halves "$prefix" && grep -qs '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg" &&
-        rm -f "$prefix/$wine_prefix_marker"
+    wine_prefix_has_both_halves "$prefix" && wine_prefix_crash_dialog_off && rm -f "$prefix/$wine_prefix_marker"
 }
 
 # Inside the namespace, under the prefix's lock.

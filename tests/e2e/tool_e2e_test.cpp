@@ -177,20 +177,30 @@ TEST(Help, PlantedDllBesideTheToolNeverRuns)
 
 // --- the other architecture ----------------------------------------------------------
 
-// The everyday case on 64-bit Windows: the 32-bit tool and a 64-bit program's
-// window, or the 64-bit tool and a 32-bit program's. Notepad of the other
-// architecture is the target.
-TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
+// Notepad of the other architecture than this program's, as this program names it
+// (a 32-bit program sees the 64-bit system folder as Sysnative); empty on a 32-bit
+// Windows, which has none.
+std::string OtherArchitectureNotepad()
 {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     bool tool64 = sizeof(void*) == 8;
     if (!tool64 && !wow64)
+        return "";
+    char windows[MAX_PATH] = "";
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe");
+}
+
+// The everyday case on 64-bit Windows: the 32-bit tool and a 64-bit program's
+// window, or the 64-bit tool and a 32-bit program's. Notepad of the other
+// architecture is the target.
+TEST(OtherArchitecture, ThreadOfTheOtherArchitectureIsChanged)
+{
+    bool tool64 = sizeof(void*) == 8;
+    std::string notepad = OtherArchitectureNotepad();
+    if (notepad.empty())
         GTEST_SKIP() << "a 32-bit Windows runs no 64-bit programs";
-    char systemRoot[MAX_PATH] = "";
-    GetWindowsDirectoryA(systemRoot, MAX_PATH);
-    // A 32-bit program sees the 64-bit system folder as Sysnative.
-    std::string notepad = std::string(systemRoot) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe");
     std::string line = "\"" + notepad + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -256,12 +266,9 @@ TEST(Recipe, BatchFileStartsTheProgramThenSetsIt)
     GetWindowsDirectoryA(windows, MAX_PATH);
     GetFullPathNameA(g_toolPath.c_str(), MAX_PATH, tool, nullptr);
     GetTempPathA(MAX_PATH, temp);
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    bool tool64 = sizeof(void*) == 8;
-    std::vector<std::string> notepads = {std::string(windows) + "\\system32\\notepad.exe"};
-    if (tool64 || wow64)
-        notepads.push_back(std::string(windows) + (tool64 ? "\\SysWOW64\\notepad.exe" : "\\Sysnative\\notepad.exe"));
+    std::vector<std::string> notepads = {std::string(windows) + "\\system32\\notepad.exe", OtherArchitectureNotepad()};
+    if (notepads.back().empty())
+        notepads.pop_back();
     std::string batch = std::string(temp) + "korvanel-recipe-" + std::to_string(GetCurrentProcessId()) + ".bat";
     std::string cmd = std::string(windows) + "\\system32\\cmd.exe";
     for (const std::string& notepad : notepads) {
