@@ -6,8 +6,8 @@
 #                             and who has DIR open; puts the descriptor into VAR, or fails (2)
 #   lock_tree VAR DIR         the same for a build tree, made if missing
 #   lock_free CMD [ARGS...]   execs CMD without the descriptors of any lock
-#   isolate SCRIPT [ARGS...]  runs the bash script SCRIPT in a PID namespace of its own
-#                             and exits with its status; `isolated` is then true in SCRIPT
+#   isolate SCRIPT [ARGS...]  runs the bash script SCRIPT in a PID namespace of its own, and
+#                             exits with its status; `isolated` is then true in SCRIPT
 # A lock lasts until every process holding its descriptor has ended. On the folder
 # itself there is no lock file to delete apart from what it guards. lock_take's own
 # variables begin with lock_, so that VAR may be any other name.
@@ -15,7 +15,7 @@
 lock_conflict=75   # flock's exit code for a lock held elsewhere, here and only here
 
 lock_take() {
-    local lock_var=$1 lock_dir=$2 lock_what=$3 lock_wait=${KORVANEL_LOCK_WAIT:-1800} lock_fd lock_status=0
+    local lock_var=$1 lock_dir=$2 lock_what=$3 lock_wait=${KORVANEL_LOCK_WAIT:-1800} lock_fd lock_status=0 lock_me=$BASHPID
     exec {lock_fd}<"$lock_dir" || { printf 'lock: cannot open the folder %s\n' "$lock_dir" >&2; return 2; }
     flock -n -E $lock_conflict "$lock_fd" || lock_status=$?
     if [ $lock_status = $lock_conflict ]; then
@@ -25,7 +25,7 @@ lock_take() {
         lock_status=0
         # Waited for in the background, so that a signal ends the wait at once; the
         # kernel ends flock with this shell.
-        setpriv --pdeathsig KILL flock -w "$lock_wait" -E $lock_conflict "$lock_fd" &
+        "${lock_orphan[@]}" "$lock_me" flock -w "$lock_wait" -E $lock_conflict "$lock_fd" &
         wait $! || lock_status=$?
         if [ $lock_status = $lock_conflict ]; then
             printf 'lock: gave up after %s s waiting for %s: another run still holds it; let it finish, or wait longer with KORVANEL_LOCK_WAIT=SECONDS\n' "$lock_wait" "$lock_what" >&2
@@ -78,8 +78,12 @@ lock_alive() {
     read -r state start < <(lock_process "$1") && [ "$state" != Z ] && { [ -z "${2:-}" ] || [ "$start" = "$2" ]; }
 }
 
-# The script that isolate started, by process id and path.
-isolated() { [ "${KORVANEL_INSIDE:-}" = "$$ $0" ]; }
+# The script that isolate started, by its parent (0 when that is outside the namespace) and path.
+isolated() { [ "${KORVANEL_INSIDE:-}" = "$PPID $0" ]; }
+
+# Put before a command started with &, given this shell's process id: the kernel kills the
+# command when this shell ends; a shell that ended before that was armed left it no parent to run for.
+lock_orphan=(setpriv --pdeathsig KILL "$BASH" -c '[ "$PPID" = "$0" ] && exec "$@"')
 
 # Whether this machine makes PID namespaces, found once a run and kept for the
 # scripts it starts in KORVANEL_NAMESPACE: pid (root), user (a normal user, in a
@@ -98,29 +102,38 @@ lock_namespace_kind() {
     export KORVANEL_NAMESPACE
 }
 
-# The kernel ends every process of the namespace when its first one ends, and that
-# one when unshare ends, and unshare when this shell ends, SIGKILL included. A
-# signal to this shell sends TERM to the namespace's processes, so that a build
-# removes what it half wrote and a Wine session saves its registry, and SIGKILL
-# 2 s later. Where no namespace can be made, SCRIPT runs in this very process.
+# The kernel ends every process of the namespace when its first one ends, that one when
+# unshare ends, and unshare when this shell ends, SIGKILL included. A signal to this shell
+# sends TERM to the script's process group (a build removes what it half wrote, a Wine
+# session saves its registry) and SIGKILL 2 s later; Ctrl-Z stops all it started.
 isolate() {
-    local pid status=0 signal user=()
+    local pid status=0 signal namespace=(unshare --pid --fork --kill-child --mount-proc) parent=0
     lock_namespace_kind
-    [ "$KORVANEL_NAMESPACE" != none ] || KORVANEL_INSIDE="$$ $1" exec "$BASH" "$@"
-    [ "$KORVANEL_NAMESPACE" = pid ] || user=(--user --map-current-user)
-    KORVANEL_INSIDE="1 $1" setsid setpriv --pdeathsig KILL \
-        unshare "${user[@]}" --pid --fork --kill-child --mount-proc "$BASH" "$@" <&0 &
+    [ "$KORVANEL_NAMESPACE" != user ] || namespace=(unshare --user --map-current-user "${namespace[@]:1}")
+    [ "$KORVANEL_NAMESPACE" != none ] || namespace=() parent=$$
+    KORVANEL_INSIDE="$parent $1" setsid "${lock_orphan[@]}" $$ "${namespace[@]}" "$BASH" "$@" <&0 &
     pid=$!
-    # shellcheck disable=SC2064   # the namespace's pid, now
-    for signal in INT:130 TERM:143 HUP:129; do trap "lock_end_namespace $pid ${signal#*:}" "${signal%:*}"; done
+    # shellcheck disable=SC2064   # the group's id, now
+    for signal in INT:130 TERM:143 HUP:129; do trap "lock_end_group $pid ${signal#*:}" "${signal%:*}"; done
+    # shellcheck disable=SC2064
+    trap "lock_signal_tree STOP $pid; kill -STOP $$; lock_signal_tree CONT $pid" TSTP
+    while wait "$pid"; [ $? -gt 128 ] && lock_alive "$pid"; do :; done   # a trap ends a wait early
     wait "$pid" || status=$?
     exit "$status"
 }
 
-lock_end_namespace() {
+# Sends SIGNAL to process PID, then to each process it started, and theirs: nested
+# namespaces and groups included, each stopped before its children are read.
+lock_signal_tree() {
+    local child
+    kill "-$1" "$2" 2>/dev/null || return 0
+    for child in $(cat "/proc/$2/task/"*/children 2>/dev/null); do lock_signal_tree "$1" "$child"; done
+}
+
+lock_end_group() {
     trap '' INT TERM HUP   # a second signal does not cut this short
     kill -TERM -- "-$1" 2>/dev/null || true
     for _ in $(seq 20); do lock_alive "$1" || break; sleep 0.1; done
-    { kill -KILL "$1"; wait "$1"; } 2>/dev/null || true
+    { kill -KILL -- "-$1"; wait "$1"; } 2>/dev/null || true
     exit "$2"
 }

@@ -8,9 +8,9 @@
 # The prefix is the folder DIR really names, links resolved. A ready prefix is used as it
 # is; a new or empty folder, or one whose creation this script began and did not finish,
 # is made into one; anything else is refused and left as it is, and so is a prefix that a
-# wineserver this session did not start serves. The session holds an flock on the prefix
-# folder, so that a second one waits, and runs in a PID namespace of its own (lock.sh's
-# isolate): whatever ends it, the kernel ends what it started.
+# wineserver this session did not start serves, whatever its TMPDIR. The session holds an
+# flock on the prefix folder, so that a second one waits, and runs in a PID namespace of
+# its own (lock.sh's isolate): whatever ends it, the kernel ends what it started.
 set -euo pipefail
 . "$(dirname "$0")/lock.sh"
 
@@ -30,24 +30,16 @@ done
 # The prefix is always named: a Wine prefix is no place to guess.
 [ -n "$prefix" ] || usage
 
-# The file a prefix carries while this script is creating it. It names the folder and
-# the user it was made for: a folder with it is ours to empty of what Wine made and
-# begin again; a folder without it is never touched.
-wine_prefix_marker=.korvanel-prefix-unfinished
-wine_prefix_marker_text() {
-    printf 'an unfinished Wine prefix, made by Korvanel'"'"'s scripts\nfolder %s\nuser %s\n' "$1" "$(id -u)"
-}
-# What wineboot and wineserver put into a prefix, and nothing else.
-wine_prefix_wineboot_files=(.update-timestamp dosdevices drive_c system.reg user.reg userdef.reg wineserver)
+# The folder in a prefix where this script makes it, moving its files into place once Wine
+# has finished: all that an interrupted creation leaves is in there. Its file made-for names
+# the folder and user it is for; such a folder is ours to remove and begin again.
+wine_prefix_unfinished=.korvanel-prefix-unfinished
+wine_prefix_marker_text() { printf 'an unfinished Wine prefix, made by Korvanel'"'"'s scripts\nfolder %s\nuser %s\n' "$1" "$(id -u)"; }
 
 # Wine has set up both halves of a prefix: the registry and the 32-bit system folder.
-wine_prefix_has_both_halves() {
-    [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ]
-}
+wine_prefix_has_both_halves() { [ -f "$1/system.reg" ] && [ -f "$1/drive_c/windows/syswow64/kernel32.dll" ]; }
 
-wine_prefix_is_ready() {
-    wine_prefix_has_both_halves "$1" && [ ! -e "$1/$wine_prefix_marker" ]
-}
+wine_prefix_is_ready() { wine_prefix_has_both_halves "$1" && [ ! -e "$1/$wine_prefix_unfinished/made-for" ]; }
 
 # The folder PATH really names, links resolved, made (empty) if it does not exist. The
 # root is no prefix, and a path with a control character (a newline would split it
@@ -73,11 +65,11 @@ wine_prefix_real_path() {
 # that is ready, new, empty, or left unfinished by this script for this very folder and
 # user is used.
 wine_prefix_refuses() {
-    local prefix=$1 marker=$1/$wine_prefix_marker
+    local prefix=$1 marker=$1/$wine_prefix_unfinished
     wine_prefix_is_ready "$prefix" && return 1
-    if [ -f "$marker" ]; then
-        [ "$(cat "$marker")" = "$(wine_prefix_marker_text "$prefix")" ] && return 1
-        wine_session_fail "'$prefix' carries the marker of an unfinished prefix made for another folder or user" \
+    if [ -e "$marker" ]; then
+        [ "$(cat "$marker/made-for" 2>/dev/null)" = "$(wine_prefix_marker_text "$prefix")" ] && return 1
+        wine_session_fail "'$prefix' carries the marker of an unfinished prefix made for another folder or user, or by older scripts" \
             "($marker), so it is left as it is; give an empty or new folder"
     elif [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
         wine_session_fail "'$prefix' is neither a complete 32-bit Wine prefix nor empty, so it is left as it is;" \
@@ -88,6 +80,29 @@ wine_prefix_refuses() {
     return 0
 }
 
+# Ends, with SIGKILL, the processes of this user in the prefix that carry a session's
+# mark for which TEST MARK succeeds, and waits until they are gone.
+wine_session_end_marked() {
+    local files file pid mark ended=()
+    # Listed first, so that the search's own process has ended when the list is read.
+    mapfile -t files < <(grep -lzxF -e "WINEPREFIX=$prefix" -e "WINEPREFIX=$prefix/$wine_prefix_unfinished" /proc/[0-9]*/environ 2>/dev/null)
+    for file in "${files[@]}"; do
+        pid=${file#/proc/} pid=${pid%/environ}
+        [ "$pid" != $$ ] && [ -O "$file" ] && lock_alive "$pid" || continue
+        mark=$(grep -zm1 '^KORVANEL_WINE_SESSION=' "$file" 2>/dev/null | tr -d '\0') || continue
+        "$1" "${mark#*=}" && ended+=("$pid")
+    done
+    [ ${#ended[@]} = 0 ] && return 0
+    [ "$1" = wine_session_mark_is_mine ] ||
+        echo "wine-session: ending what a killed session left running on $prefix: processes ${ended[*]}" >&2
+    kill -KILL "${ended[@]}" 2>/dev/null || true
+    for pid in "${ended[@]}"; do
+        for _ in $(seq 50); do lock_alive "$pid" || break; sleep 0.1; done
+    done
+}
+wine_session_mark_is_dead() { ! lock_alive "${1% *}" "${1#* }"; }
+wine_session_mark_is_mine() { [ "$1" = "$KORVANEL_WINE_SESSION" ]; }
+
 # Outside the namespace: the prefix is judged and locked, so that a second session waits
 # here, where it can name the processes that hold the prefix.
 if ! isolated; then
@@ -96,6 +111,11 @@ if ! isolated; then
     [ -O "$prefix" ] || { wine_session_fail "'$prefix' belongs to $(stat -c %U "$prefix"), and Wine takes only your own: remove it (sudo rm -rf '$prefix') or give another"; exit 2; }
     ! wine_prefix_refuses "$prefix" || exit 2
     lock_take session_lock "$prefix" "the Wine prefix $prefix" || exit 2
+    wine_session_end_marked wine_session_mark_is_dead
+    # A wineserver holds its prefix folder open, wherever its TMPDIR put its socket.
+    foreign=$(lock_holders "$prefix" $$ | grep '^[0-9]* [^ ]*wineserver[^ ]* ') && foreign=${foreign%% *} &&
+        { wine_session_fail "another wineserver already serves $prefix (process $foreign), one this session did not start;" \
+            "let it end, or stop it with kill $foreign"; exit 2; }
     isolate "$0" --prefix "$prefix" --screen "$screen" ${display:+"$display"} -- "$@"
 fi
 
@@ -117,29 +137,6 @@ exec {wine_session_log_fd}<>"$wine_session_log"
 rm -f "$wine_session_log"
 wine_session_server="" wine_session_xvfb=""
 
-# Ends, with SIGKILL, the processes of this user in the prefix that carry a session's
-# mark for which TEST MARK succeeds, and waits until they are gone.
-wine_session_end_marked() {
-    local files file pid mark ended=()
-    # Listed first, so that the search's own process has ended when the list is read.
-    mapfile -t files < <(grep -lzxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null)
-    for file in "${files[@]}"; do
-        pid=${file#/proc/} pid=${pid%/environ}
-        [ "$pid" != $$ ] && [ -O "$file" ] && lock_alive "$pid" || continue
-        mark=$(grep -zm1 '^KORVANEL_WINE_SESSION=' "$file" 2>/dev/null | tr -d '\0') || continue
-        "$1" "${mark#*=}" && ended+=("$pid")
-    done
-    [ ${#ended[@]} = 0 ] && return 0
-    [ "$1" = wine_session_mark_is_mine ] ||
-        echo "wine-session: ending what a killed session left running on $prefix: processes ${ended[*]}" >&2
-    kill -KILL "${ended[@]}" 2>/dev/null || true
-    for pid in "${ended[@]}"; do
-        for _ in $(seq 50); do lock_alive "$pid" || break; sleep 0.1; done
-    done
-}
-# shellcheck disable=SC2086   # "PID START", split on purpose
-wine_session_mark_is_dead() { ! lock_alive $1; }
-wine_session_mark_is_mine() { [ "$1" = "$KORVANEL_WINE_SESSION" ]; }
 
 # True when the wineserver this session started serves the prefix: it holds the lock
 # of its server folder, wherever Wine put that (under TMPDIR, if set), and the socket
@@ -162,12 +159,7 @@ wine_session_server_start() {
         sleep 0.1
     done
     cat "/dev/fd/$wine_session_log_fd" >&2
-    if lock_alive "$wine_session_server"; then
-        wine_session_fail "wineserver did not start"
-    else
-        wine_session_fail "another wineserver already serves $prefix, one this session did not start;" \
-            "let it end, or stop it with WINEPREFIX='$prefix' wineserver -k"
-    fi
+    wine_session_fail "wineserver did not start on $WINEPREFIX"
 }
 
 # Ends the session's server and with it every Wine process of the prefix, which are
@@ -194,52 +186,47 @@ wine_session_run() {
     wait $!
 }
 
-# Makes the prefix, under its lock, with a server of this session's, so that a server
-# started by hand is refused before anything in the folder changes.
+# Makes the prefix, under its lock, in its unfinished folder; what an earlier creation
+# left there goes first.
 wine_prefix_create() {
-    local marker=$prefix/$wine_prefix_marker
+    local unfinished=$prefix/$wine_prefix_unfinished
     command -v wine >/dev/null || { wine_session_fail "Wine is not installed; run 'sudo scripts/prerequisites.sh' once"; return 2; }
     wine_session_creating=1
     echo "wine-session: creating the Wine prefix $prefix (half a minute, or minutes where qemu-user runs 32-bit programs)" >&2
-    if [ -f "$marker" ]; then
-        # What an interrupted creation left goes, with the server that read it at its
-        # start; the marker stays until the prefix is ready.
-        wine_session_server_start || return 2
-        kill -KILL "$wine_session_server"
-        wait "$wine_session_server" 2>/dev/null || true
-        (cd "$prefix" && rm -rf -- "${wine_prefix_wineboot_files[@]}") || return 2
-    else
-        wine_prefix_marker_text "$prefix" >"$marker" || { wine_session_fail "cannot write into '$prefix'"; return 2; }
-    fi
+    rm -rf -- "$unfinished" && mkdir -- "$unfinished" && wine_prefix_marker_text "$prefix" >"$unfinished/made-for" ||
+        { wine_session_fail "cannot write into '$prefix'"; return 2; }
+    export WINEPREFIX=$unfinished
     wine_session_server_start || return 2
     wine_session_run wine wineboot -i >/dev/null 2>&1 || true
     wine_prefix_no_crash_dialog
     wine_session_server_stop
     wine_prefix_finish && return 0
-    wine_prefix_has_both_halves "$prefix" ||
+    wine_prefix_has_both_halves "$unfinished" ||
         wine_session_fail "the Wine prefix has no 32-bit half, so 32-bit Windows programs cannot run;" \
             "run 'sudo scripts/prerequisites.sh' once, then run again" || return 2
     wine_session_fail "could not turn Wine's crash dialog off in '$prefix'"
 }
 
 # A crash ends the program, not waiting for a click nobody gives (older scripts' prefixes lack it).
-wine_prefix_crash_dialog_off() { grep -qs '^"ShowCrashDialog"=dword:00000000' "$prefix/user.reg"; }
+wine_prefix_crash_dialog_off() { grep -qs '^"ShowCrashDialog"=dword:00000000' "$1/user.reg"; }
 wine_prefix_no_crash_dialog() {
-    wine_prefix_crash_dialog_off || wine_session_run wine reg add \
+    wine_prefix_crash_dialog_off "$WINEPREFIX" || wine_session_run wine reg add \
         'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
 }
 
-# Takes the marker off a prefix that Wine has finished: both halves are there, and the
-# crash dialog is off in the registry the server saved, which wineboot's end precedes.
-# Also at the stop, so that a signal between the two leaves no ready prefix unfinished.
+# Moves into place a prefix that Wine has finished: both halves are there, and the crash
+# dialog is off in the registry the server saved, which wineboot's end precedes. Also at
+# the stop, so that a signal between the two leaves no ready prefix unfinished.
 wine_prefix_finish() {
-    wine_prefix_has_both_halves "$prefix" && wine_prefix_crash_dialog_off && rm -f "$prefix/$wine_prefix_marker"
+    local unfinished=$prefix/$wine_prefix_unfinished
+    wine_prefix_has_both_halves "$unfinished" && wine_prefix_crash_dialog_off "$unfinished" || return 1
+    find "$unfinished" -mindepth 1 -maxdepth 1 ! -name made-for -exec mv -t "$prefix" -- {} + &&
+        rm -r -- "$unfinished" && export WINEPREFIX=$prefix
 }
 
 # Inside the namespace, under the prefix's lock.
 trap 'exit 130' INT; trap 'exit 143' TERM; trap 'exit 129' HUP
 trap wine_session_stop EXIT
-wine_session_end_marked wine_session_mark_is_dead
 if ! wine_prefix_is_ready "$prefix"; then
     # Judged again: the folder may have changed while this session waited for it.
     ! wine_prefix_refuses "$prefix" || exit 2

@@ -4,13 +4,16 @@
 # - Folders: without --prefix it only prints its usage; a folder that holds files
 #   but is no Wine prefix is refused by name, also when it is reached through a
 #   link, and so is a path with a control character; a creation it left unfinished
-#   is made again, removing only what Wine made; a wineserver it did not start is
-#   refused and left running. A stand-in for wine comes first on PATH, so that no
-#   prefix is really made, and a run that went on to make one would show.
+#   is made again in its own folder, touching nothing else; a wineserver it did not
+#   start, under another TMPDIR, is refused and left running. A stand-in for wine
+#   comes first on PATH, so that no prefix is really made, and a run that went on to
+#   make one would show.
 # - Sessions, on the ready prefix READY with Wine's own cmd.exe as the program: its
 #   exit code comes back under another TMPDIR; TERM ends a wait for a busy prefix;
-#   SIGKILL, or TERM twice, leaves nothing of the session running, in a PID
-#   namespace at once, without one once the next session has begun.
+#   SIGKILL while a wait or a namespace starts leaves nothing running; SIGKILL, or
+#   TERM twice, leaves nothing of the session running, in a PID namespace at once,
+#   without one once the next session has begun. A script that isolate runs stops and
+#   goes on with its caller, and TERM ends what it started, with a namespace or without.
 # Usage: wine_runner_test.sh READY     (made if it is not a prefix yet)
 set -uo pipefail
 session=$(cd "$(dirname "$0")/../scripts" && pwd)/wine-session.sh
@@ -83,15 +86,17 @@ prerequisites_case "nothing installs without it: stop, say what to run" broken 1
     "wait until the mirror is whole, then run 'apt-get update' and this script again" 4
 
 # An interrupted creation of the script's own, for this folder and user, that got
-# as far as Wine's two files; and a marker that names no folder (an older script's).
+# as far as Wine's two files, beside a drive_c of the user's; and a marker that names
+# no folder.
 PATH="$work/bin:$PATH" "$session" --prefix "$work/unfinished" >/dev/null 2>&1
 marker=$(cd "$work/unfinished" && find . -maxdepth 1 -name '.korvanel*' -printf '%f\n')
-[ -n "$marker" ] || fail "an unfinished creation left no marker: $(ls -A "$work/unfinished")"
-mkdir -p "$work/unfinished/drive_c/windows/syswow64"
-touch "$work/unfinished/drive_c/windows/syswow64/kernel32.dll"
-: >"$work/old/$marker"
+[ -f "$work/unfinished/$marker/made-for" ] || fail "an unfinished creation left no marker: $(ls -AR "$work/unfinished")"
+mkdir "$work/unfinished/drive_c" && echo "keep me" >"$work/unfinished/drive_c/file.txt"
 for folder in folder unfinished old; do echo "keep me" >"$work/$folder/file.txt"; done
-remade=$(cd "$work/unfinished" && find . -mindepth 1 -maxdepth 1 ! -name drive_c | sort | tr '\n' ' ')
+remade=$(cd "$work/unfinished" && find . -mindepth 1 | sort | tr '\n' ' ')
+mkdir -p "$work/unfinished/$marker/drive_c/windows/syswow64"
+touch "$work/unfinished/$marker/drive_c/windows/syswow64/kernel32.dll" "$work/unfinished/$marker/system.reg"
+mkdir "$work/old/$marker" && : >"$work/old/$marker/made-for"
 
 # runner_case NAME FOLDER EXPECTED_STATUS EXPECTED_MESSAGE EXPECTED_CONTENTS WINE_STARTS ARGS...
 # (run inside FOLDER; WINE_STARTS is yes when the stand-in for wineboot must run)
@@ -149,15 +154,19 @@ else
     echo "skipped: a ready prefix of another user's: only root can make one here"
 fi
 runner_case "a marker that names no folder: refused" old 2 "marker of an unfinished prefix made for another" \
-    "./$marker ./file.txt " no --prefix "$work/old" any.exe
+    "./$marker ./$marker/made-for ./file.txt " no --prefix "$work/old" any.exe
 
-# A wineserver started by hand on the unfinished prefix: refused before anything in
-# the folder changes, and left running.
-before=$(cd "$work/unfinished" && find . -type f -exec md5sum {} + | sort)
-WINEPREFIX=$work/unfinished WINEDEBUG=-all setpriv --pdeathsig KILL wineserver -f -p 2>/dev/null &
+runner_case "an unfinished creation: made again in its own folder, nothing else touched" unfinished 2 \
+    "has no 32-bit half" "$remade" yes --prefix "$work/unfinished" any.exe
+
+# A wineserver started by hand on the unfinished prefix, under a TMPDIR of its own:
+# refused before anything in the folder changes, and left running.
+mkdir "$work/hand"
+TMPDIR=$work/hand WINEPREFIX=$work/unfinished WINEDEBUG=-all setpriv --pdeathsig KILL wineserver -f -p 2>/dev/null &
 hand=$!
-sleep 1
-runner_case "a wineserver started by hand on an unfinished prefix: refused" unfinished 2 \
+sleep 1   # what the server writes at its start, it has written
+before=$(cd "$work/unfinished" && find . -type f -exec md5sum {} + | sort)
+runner_case "a wineserver started by hand, under another TMPDIR: refused" unfinished 2 \
     "another wineserver already serves" "$(cd "$work/unfinished" && find . -mindepth 1 | sort | tr '\n' ' ')" no \
     --prefix "$work/unfinished" any.exe
 kill -0 "$hand" 2>/dev/null || fail "the wineserver started by hand was stopped"
@@ -165,8 +174,6 @@ kill -0 "$hand" 2>/dev/null || fail "the wineserver started by hand was stopped"
     fail "the wineserver started by hand: the folder's files changed"
 kill "$hand"
 wait "$hand"
-runner_case "an unfinished creation with Wine's two files: not ready, only Wine's files removed" unfinished 2 \
-    "has no 32-bit half" "$remade" yes --prefix "$work/unfinished" any.exe
 
 # What runs with the line TAG in its environment, zombies aside.
 running_with() {
@@ -184,7 +191,13 @@ within() {
     return 1
 }
 nothing_runs_with() { [ -z "$(running_with "$1")" ]; }
-program_runs_with() { running_with "$1" | while read -r pid; do tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline"; echo; done | grep -q '^ping'; }
+# The state letters of what runs with TAG and a command line that matches PATTERN.
+states_with() {
+    running_with "$1" | while read -r pid; do
+        [[ "$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")" =~ $2 ]] && sed 's/.*) //; s/ .*//' "/proc/$pid/stat"
+    done
+}
+program_runs_with() { [ -n "$(states_with "$1" "${2:-^ping}")" ]; }
 
 cmd=$ready/drive_c/windows/system32/cmd.exe
 sleeper=(--prefix "$ready" "$cmd" /c "ping -n 60 127.0.0.1 >nul & exit 5")
@@ -212,8 +225,53 @@ if within 5 nothing_runs_with KORVANEL_TEST_RUN=waiter; then
 else
     fail "TERM during the wait for a busy prefix: still running 5 s later"
 fi
+
+# SIGKILL while a session starts what the kernel ends with it, the wait for the busy
+# prefix and then the namespace: a stand-in setpriv first on PATH holds the start for
+# a second, and nothing may run after it.
+mkdir "$work/slow" && printf '#!/bin/sh\nsleep 1\nexec %s "$@"\n' "$(command -v setpriv)" >"$work/slow/setpriv"
+chmod +x "$work/slow/setpriv"
+for folder in "$work/busy" "$ready"; do
+    name="SIGKILL while $([ "$folder" = "$ready" ] && echo "the namespace" || echo "the wait") starts"
+    KORVANEL_TEST_RUN=$name PATH="$work/slow:$PATH" "$session" --prefix "$folder" "${sleeper[@]:2}" 2>/dev/null &
+    run=$!
+    if ! within 20 program_runs_with "KORVANEL_TEST_RUN=$name" '^sleep 1 $'; then
+        fail "$name: the stand-in setpriv did not start"
+    else
+        kill -KILL "$run"
+        sleep 2.5
+        left=$(running_with "KORVANEL_TEST_RUN=$name" | tr '\n' ' ')
+        # shellcheck disable=SC2086   # process ids
+        [ -z "$left" ] && echo "ok: $name: nothing runs after it" || { fail "$name: still running: $left"; kill -KILL $left; }
+    fi
+    wait "$run" 2>/dev/null
+done
 exec {hold}<&-
 [ -z "$(ls -A "$work/busy")" ] || fail "the wait for a busy prefix wrote into it: $(ls -A "$work/busy")"
+
+# A script that isolate runs, which runs another such script with a child (as a test
+# run runs a session), in a group of its own as a shell gives a job: Ctrl-Z (TSTP to the
+# group) stops the child too, fg (CONT) lets it go on, and TERM ends it, with a
+# namespace and without.
+printf '. %q\nisolated || isolate "$0" "$@"\nif [ "${1:-}" = outer ]; then bash "$0" inner; else sleep 60 & wait; fi\n' \
+    "$(dirname "$session")/lock.sh" >"$work/isolated.sh"
+for namespace in "" none; do
+    name="an isolated script${namespace:+ without a namespace}" tag=KORVANEL_TEST_RUN=isolated$namespace
+    KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=isolated$namespace setsid bash "$work/isolated.sh" outer &
+    run=$!
+    if ! within 10 program_runs_with "$tag" '^sleep 60'; then
+        fail "$name: its child did not start"
+    elif ! { kill -TSTP -- "-$run" && within 3 eval '[ "$(states_with "$tag" "^sleep 60")" = T ]'; }; then
+        fail "$name: Ctrl-Z left its child $(states_with "$tag" "^sleep 60")"
+    elif ! { kill -CONT -- "-$run" && within 3 eval '[ "$(states_with "$tag" "^sleep 60")" = S ]'; }; then
+        fail "$name: fg left its child $(states_with "$tag" "^sleep 60")"
+    elif ! { kill -TERM "$run" && within 5 nothing_runs_with "$tag"; }; then
+        fail "$name: TERM left running: $(running_with "$tag" | tr '\n' ' ')"
+    else
+        echo "ok: $name: Ctrl-Z stops its child, fg lets it go on, TERM ends it"
+    fi
+    { kill -CONT -- "-$run"; kill -TERM "$run"; wait "$run"; } 2>/dev/null
+done
 
 # kill_case NAME NAMESPACE SIGNALS...: the sleeper gets SIGNALS, 0.1 s apart, once it
 # runs; then nothing of it may run (at once in a namespace, else once the next
