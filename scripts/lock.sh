@@ -133,7 +133,8 @@ lock_signal_tree() {
 lock_end_group() {
     trap '' INT TERM HUP   # a second signal does not cut this short
     kill -TERM -- "-$1" 2>/dev/null || true
-    for _ in $(seq 20); do lock_alive "$1" || break; sleep 0.1; done
+    # The whole group, not just its first; a run inside another has less time, so that it ends first.
+    for _ in $(seq "${KORVANEL_INSIDE:+1}0" 20); do kill -0 -- "-$1" 2>/dev/null || break; sleep 0.1; done
     { kill -KILL -- "-$1"; wait "$1"; } 2>/dev/null || true
     exit "$2"
 }

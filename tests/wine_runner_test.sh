@@ -249,11 +249,11 @@ done
 exec {hold}<&-
 [ -z "$(ls -A "$work/busy")" ] || fail "the wait for a busy prefix wrote into it: $(ls -A "$work/busy")"
 
-# A script that isolate runs, which runs another such script with a child (as a test
-# run runs a session), in a group of its own as a shell gives a job: Ctrl-Z (TSTP to the
-# group) stops the child too, fg (CONT) lets it go on, and TERM ends it, with a
-# namespace and without.
-printf '. %q\nisolated || isolate "$0" "$@"\nif [ "${1:-}" = outer ]; then bash "$0" inner; else sleep 60 & wait; fi\n' \
+# A script that isolate runs, which runs another such script with a child that ignores
+# TERM (as a test run runs a session, which takes a while to stop), in a group of its
+# own as a shell gives a job: Ctrl-Z (TSTP to the group) stops the child too, fg (CONT)
+# lets it go on, and TERM ends it, with a namespace and without.
+printf '. %q\nisolated || isolate "$0" "$@"\nif [ "${1:-}" = outer ]; then bash "$0" inner; else trap "sleep 0.5; exit 143" TERM; (trap "" TERM; exec sleep 60) & wait; fi\n' \
     "$(dirname "$session")/lock.sh" >"$work/isolated.sh"
 for namespace in "" none; do
     name="an isolated script${namespace:+ without a namespace}" tag=KORVANEL_TEST_RUN=isolated$namespace
