@@ -131,10 +131,11 @@ lock_signal_tree() {
 }
 
 lock_end_group() {
+    local tenths=20
+    [ -z "${KORVANEL_INSIDE:-}" ] || tenths=10   # a run inside another has less time, so that it ends first
     trap '' INT TERM HUP   # a second signal does not cut this short
     kill -TERM -- "-$1" 2>/dev/null || true
-    # The whole group, not just its first; a run inside another has less time, so that it ends first.
-    for _ in $(seq "${KORVANEL_INSIDE:+1}0" 20); do kill -0 -- "-$1" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq $tenths); do kill -0 -- "-$1" 2>/dev/null || break; sleep 0.1; done   # the whole group
     { kill -KILL -- "-$1"; wait "$1"; } 2>/dev/null || true
     exit "$2"
 }

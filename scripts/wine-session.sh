@@ -65,12 +65,12 @@ wine_prefix_real_path() {
 # that is ready, new, empty, or left unfinished by this script for this very folder and
 # user is used.
 wine_prefix_refuses() {
-    local prefix=$1 marker=$1/$wine_prefix_unfinished
+    local prefix=$1 unfinished=$1/$wine_prefix_unfinished
     wine_prefix_is_ready "$prefix" && return 1
-    if [ -e "$marker" ]; then
-        [ "$(cat "$marker/made-for" 2>/dev/null)" = "$(wine_prefix_marker_text "$prefix")" ] && return 1
+    if [ -e "$unfinished" ]; then
+        [ "$(cat "$unfinished/made-for" 2>/dev/null)" = "$(wine_prefix_marker_text "$prefix")" ] && return 1
         wine_session_fail "'$prefix' carries the marker of an unfinished prefix made for another folder or user, or by older scripts" \
-            "($marker), so it is left as it is; give an empty or new folder"
+            "($unfinished), so it is left as it is; give an empty or new folder"
     elif [ -n "$(find "$prefix" -mindepth 1 -maxdepth 1 -print -quit)" ]; then
         wine_session_fail "'$prefix' is neither a complete 32-bit Wine prefix nor empty, so it is left as it is;" \
             "give an empty or new folder, or a prefix made by 'wineboot -i' with 32-bit support"
@@ -136,7 +136,6 @@ wine_session_log=$(mktemp)
 exec {wine_session_log_fd}<>"$wine_session_log"
 rm -f "$wine_session_log"
 wine_session_server="" wine_session_xvfb=""
-
 
 # True when the wineserver this session started serves the prefix: it holds the lock
 # of its server folder, wherever Wine put that (under TMPDIR, if set), and the socket

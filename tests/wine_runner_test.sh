@@ -191,6 +191,13 @@ within() {
     return 1
 }
 nothing_runs_with() { [ -z "$(running_with "$1")" ]; }
+# After a failed row: what still runs with TAG goes, so that it holds nothing of the test's.
+end_running_with() {
+    local pids
+    pids=$(running_with "$1")
+    # shellcheck disable=SC2086   # process ids
+    [ -z "$pids" ] || kill -KILL $pids 2>/dev/null
+}
 # The state letters of what runs with TAG and a command line that matches PATTERN.
 states_with() {
     running_with "$1" | while read -r pid; do
@@ -233,17 +240,18 @@ mkdir "$work/slow" && printf '#!/bin/sh\nsleep 1\nexec %s "$@"\n' "$(command -v 
 chmod +x "$work/slow/setpriv"
 for folder in "$work/busy" "$ready"; do
     name="SIGKILL while $([ "$folder" = "$ready" ] && echo "the namespace" || echo "the wait") starts"
-    KORVANEL_TEST_RUN=$name PATH="$work/slow:$PATH" "$session" --prefix "$folder" "${sleeper[@]:2}" 2>/dev/null &
+    tag=KORVANEL_TEST_RUN=$name
+    env "$tag" PATH="$work/slow:$PATH" "$session" --prefix "$folder" "${sleeper[@]:2}" 2>/dev/null &
     run=$!
-    if ! within 20 program_runs_with "KORVANEL_TEST_RUN=$name" '^sleep 1 $'; then
+    if ! within 20 program_runs_with "$tag" '^sleep 1 $'; then
         fail "$name: the stand-in setpriv did not start"
     else
         kill -KILL "$run"
         sleep 2.5
-        left=$(running_with "KORVANEL_TEST_RUN=$name" | tr '\n' ' ')
-        # shellcheck disable=SC2086   # process ids
-        [ -z "$left" ] && echo "ok: $name: nothing runs after it" || { fail "$name: still running: $left"; kill -KILL $left; }
+        nothing_runs_with "$tag" && echo "ok: $name: nothing runs after it" ||
+            fail "$name: still running: $(running_with "$tag" | tr '\n' ' ')"
     fi
+    end_running_with "$tag"
     wait "$run" 2>/dev/null
 done
 exec {hold}<&-
@@ -257,7 +265,7 @@ printf '. %q\nisolated || isolate "$0" "$@"\nif [ "${1:-}" = outer ]; then bash 
     "$(dirname "$session")/lock.sh" >"$work/isolated.sh"
 for namespace in "" none; do
     name="an isolated script${namespace:+ without a namespace}" tag=KORVANEL_TEST_RUN=isolated$namespace
-    KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=isolated$namespace setsid bash "$work/isolated.sh" outer &
+    KORVANEL_NAMESPACE=$namespace env "$tag" setsid bash "$work/isolated.sh" outer &
     run=$!
     if ! within 10 program_runs_with "$tag" '^sleep 60'; then
         fail "$name: its child did not start"
@@ -270,7 +278,8 @@ for namespace in "" none; do
     else
         echo "ok: $name: Ctrl-Z stops its child, fg lets it go on, TERM ends it"
     fi
-    { kill -CONT -- "-$run"; kill -TERM "$run"; wait "$run"; } 2>/dev/null
+    end_running_with "$tag"
+    wait "$run" 2>/dev/null
 done
 
 # kill_case NAME NAMESPACE SIGNALS...: the sleeper gets SIGNALS, 0.1 s apart, once it
