@@ -35,9 +35,10 @@ if [ ${#timed[@]} -eq 0 ]; then
 fi
 
 if ! isolated; then
-    scripts/prerequisites.sh >/dev/null
+    scripts/prerequisites.sh >&2   # its warnings too, away from the table
     for preset in win32 win64; do lock_tree tree_lock "build/$preset"; done
     isolate scripts/benchmark.sh "${update[@]:0:1}" "$sessions" "$rounds" "${timed[@]}"
+    exit
 fi
 reports=()
 for preset in win32 win64; do

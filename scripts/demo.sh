@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 
 [ $# -gt 0 ] || set -- Notepad NULL HIGHEST
 
-# Notepad's threads as "tid priority", from Wine's debugger.
+# Notepad's threads as "tid priority", from Wine's debugger (which the session keeps
+# only from starting on a crash).
 notepad_threads() {
-    winedbg --command "info thread" 2>/dev/null |
+    WINEDLLOVERRIDES=${WINEDLLOVERRIDES//winedbg.exe=d/} winedbg --command "info thread" 2>/dev/null |
         awk '/^[0-9a-f]+ / { inside = ($2 == "notepad.exe") } inside && /^\t/ { print $1, $2 }'
 }
 
@@ -48,6 +49,7 @@ if ! isolated; then
     scripts/prerequisites.sh
     lock_tree tree_lock build/win32 || exit 2
     isolate scripts/demo.sh "$@"
+    exit
 fi
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target korvanel >/dev/null

@@ -11,6 +11,7 @@ seconds=${1:-1800}
 if ! isolated; then
     lock_tree tree_lock build/fuzz || exit 2
     isolate scripts/fuzz.sh "$@"
+    exit
 fi
 cmake -S . -B build/fuzz --preset sanitize -DKORVANEL_FUZZ_SECONDS="$seconds" >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target fuzz_parse_arguments fuzz_command_tail fuzz_run

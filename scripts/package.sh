@@ -55,6 +55,7 @@ fi
 if ! isolated; then
     for preset in win32 win64; do lock_tree tree_lock "$builds/$preset" || exit 2; done
     isolate scripts/package.sh "${arguments[@]}"
+    exit
 fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -63,7 +64,9 @@ for preset in win32 win64; do
     cmake --build "$builds/$preset" --target korvanel >/dev/null
 done
 
-stage=$(mktemp -d)
+# Beside the 32-bit build, under its lock: what a killed run left there, the next one removes.
+stage=$builds/win32/release-stage
+rm -rf "$stage" && mkdir "$stage"
 trap 'rm -rf "$stage"' EXIT
 zip_name=korvanel-$version-windows.zip
 # The pages go in as the last commit holds them: an uncommitted edit (the

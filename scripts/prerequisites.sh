@@ -60,7 +60,8 @@ update_indexes() {
         [ "${PIPESTATUS[0]}" = 0 ] && return 0
         # "Err:N URI SUITE[/COMPONENT] ...": the index that failed
         awk '/^Err:/ { sub(/\/+$/, "", $2); sub(/\/.*/, "", $3); print $2, $3 }' "$work/update.log" | sort -u >"$work/failed"
-        [ "$try" = "$tries" ] || { say "apt-get update failed (try $try of $tries); trying again in $pause s"; sleep "$pause" & wait $!; }
+        # A wait in bash itself, which any signal ends, leaving no sleep behind.
+        [ "$try" = "$tries" ] || { say "apt-get update failed (try $try of $tries); trying again in $pause s"; read -rt "$pause" <> <(:) || true; }
     done
     return 1
 }
@@ -101,11 +102,14 @@ sources_without_failed() {
 }
 
 mapfile -t missing < <(missing_packages)
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] && [ -z "${KORVANEL_PRIVATE_TMP:-}" ]; then
+    # The work folder lives on a tmpfs of a mount namespace of its own, which ends with the
+    # last of its processes, however the script ends; apt goes on to its end regardless.
+    KORVANEL_PRIVATE_TMP=1 exec unshare --mount "$BASH" -c 'mount -t tmpfs tmpfs "${TMPDIR:-/tmp}" && exec "$0" "$@"' "$0" "$@"
+elif [ ${#missing[@]} -gt 0 ]; then
     say "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
     chmod 755 "$work"   # apt downloads indexes as its own user, _apt
     if update_indexes; then
         apt install -y --no-install-recommends "${missing[@]}" ||

@@ -1,39 +1,29 @@
 #!/usr/bin/env bash
-# The Wine session script leaves alone what it did not create, and what it starts
-# ends with it.
-# - Folders: without --prefix it only prints its usage; a folder that holds files
-#   but is no Wine prefix is refused by name, also when it is reached through a
-#   link, and so is a path with a control character; a creation it left unfinished
-#   is made again in its own folder, touching nothing else; a wineserver it did not
-#   start, under another TMPDIR, is refused and left running. A stand-in for wine
-#   comes first on PATH, so that no prefix is really made, and a run that went on to
-#   make one would show.
-# - Sessions, on the ready prefix READY with Wine's own cmd.exe as the program: its
-#   exit code comes back under another TMPDIR; TERM ends a wait for a busy prefix;
-#   SIGKILL while a wait or a namespace starts leaves nothing running; SIGKILL, or
-#   TERM twice, leaves nothing of the session running, in a PID namespace at once,
-#   without one once the next session has begun. A script that isolate runs stops and
-#   goes on with its caller, and TERM ends what it started, with a namespace or without.
+# Wine sessions share nothing writable, and what they start ends with them.
+# - The set-up on a mirror mid-sync, with stand-ins for root, dpkg and apt first on PATH:
+#   a failed index is tried again, then left out for that install only (its suite in every
+#   architecture, the rest of the sources as they were), or the script stops with exit 1
+#   and says what to run.
+# - Making a prefix, with a stand-in wine first on PATH: a folder with files that is no
+#   prefix is refused and left as it is; SIGKILL while Wine makes one leaves nothing
+#   running and only a folder beside it, which the next creation replaces by the prefix.
+# - Sessions on the ready prefix READY: the program's exit code comes back; two at once
+#   each see their own registry writes only; a 32-bit and a 64-bit program that crash end
+#   their session within seconds, not with 0; no session writes under READY or /tmp.
+# - Signals to a session, and to a script that runs one: Ctrl-Z stops the program, fg lets
+#   it go on, TERM ends everything within 5 s and SIGKILL within 2 s.
+# The test runs in namespaces of its own, so that whatever a failed row leaves goes with it.
 # Usage: wine_runner_test.sh READY     (made if it is not a prefix yet)
 set -uo pipefail
-session=$(cd "$(dirname "$0")/../scripts" && pwd)/wine-session.sh
-ready=$1
-work=$(mktemp -d)
-# Every wineserver of this test keeps its folder here, and goes with it.
-export TMPDIR=$work/tmp
-trap 'rm -rf "$work"' EXIT
-mkdir "$work/tmp" "$work/bin" "$work/folder" "$work/unfinished" "$work/old" "$work/busy"
-printf '#!/bin/sh\necho "wine $*" >>"%s/wine-calls"\n' "$work" >"$work/bin/wine"
-chmod +x "$work/bin/wine"
-ln -s folder "$work/link"
-status=0
+scripts=$(cd "$(dirname "$0")/../scripts" && pwd)
+. "$scripts/lock.sh"
+isolated || { isolate "$0" "$@"; exit; }
+mount -t tmpfs tmpfs /tmp && export TMPDIR=/tmp
+session=$scripts/wine-session.sh ready=$1 work=/tmp/work status=0
+mkdir -p "$work/bin" "$work/folder" "$work/tmp"
 fail() { echo "FAILED: $*"; status=1; }
 
-# The set-up on a mirror mid-sync, with stand-ins for root, dpkg and apt first on
-# PATH: a failed index is tried again, then left out for that install only (its
-# suite in every architecture, the rest of the sources as they were), or the script
-# stops with exit 1 and says what to run.
-prerequisites=$(dirname "$session")/prerequisites.sh
+# The set-up on a mirror mid-sync.
 mkdir -p "$work/apt/bin" "$work/apt/etc/parts"
 printf 'deb [arch=amd64 signed-by=/k.gpg] http://deb.example/security/ bookworm-security main\ndeb http://deb.example/debian bookworm main\n' \
     >"$work/apt/etc/sources.list"
@@ -64,7 +54,7 @@ chmod +x "$work/apt/bin/"*
 prerequisites_case() {
     local got got_status updates
     rm -f "$work/apt/calls" "$work/apt/fallback-sources"
-    got=$(APT_MODE=$2 APT_WORK=$work/apt KORVANEL_APT_PAUSE=0 PATH="$work/apt/bin:$PATH" "$prerequisites" 2>&1)
+    got=$(APT_MODE=$2 APT_WORK=$work/apt KORVANEL_APT_PAUSE=0 TMPDIR=$work/tmp PATH="$work/apt/bin:$PATH" "$scripts/prerequisites.sh" 2>&1)
     got_status=$? updates=$(grep -c update "$work/apt/calls")
     if [ "$got_status" != "$3" ] || [[ "$got" != *"$4"* ]]; then
         fail "set-up, $1: expected exit $3 and '$4', got $got_status: $got"
@@ -85,102 +75,19 @@ fi
 prerequisites_case "nothing installs without it: stop, say what to run" broken 1 \
     "wait until the mirror is whole, then run 'apt-get update' and this script again" 4
 
-# An interrupted creation of the script's own, for this folder and user, that got
-# as far as Wine's two files, beside a drive_c of the user's; and a marker that names
-# no folder.
-PATH="$work/bin:$PATH" "$session" --prefix "$work/unfinished" >/dev/null 2>&1
-marker=$(cd "$work/unfinished" && find . -maxdepth 1 -name '.korvanel*' -printf '%f\n')
-[ -f "$work/unfinished/$marker/made-for" ] || fail "an unfinished creation left no marker: $(ls -AR "$work/unfinished")"
-mkdir "$work/unfinished/drive_c" && echo "keep me" >"$work/unfinished/drive_c/file.txt"
-for folder in folder unfinished old; do echo "keep me" >"$work/$folder/file.txt"; done
-remade=$(cd "$work/unfinished" && find . -mindepth 1 | sort | tr '\n' ' ')
-mkdir -p "$work/unfinished/$marker/drive_c/windows/syswow64"
-touch "$work/unfinished/$marker/drive_c/windows/syswow64/kernel32.dll" "$work/unfinished/$marker/system.reg"
-mkdir "$work/old/$marker" && : >"$work/old/$marker/made-for"
-
-# runner_case NAME FOLDER EXPECTED_STATUS EXPECTED_MESSAGE EXPECTED_CONTENTS WINE_STARTS ARGS...
-# (run inside FOLDER; WINE_STARTS is yes when the stand-in for wineboot must run)
-runner_case() {
-    local name=$1 folder=$2 expected_status=$3 expected_message=$4 expected_contents=$5 wine_starts=$6 got got_status contents
-    shift 6
-    rm -f "$work/wine-calls"
-    got=$(cd "$work/$folder" && PATH="$work/bin:$PATH" "$session" "$@" 2>&1)
-    got_status=$?
-    contents=$(cd "$work/$folder" && find . -mindepth 1 | sort | tr '\n' ' ')
-    if [ "$got_status" != "$expected_status" ]; then
-        fail "$name: expected exit $expected_status, got $got_status: $got"
-    elif [[ "$got" != *"$expected_message"* ]]; then
-        fail "$name: expected a message with '$expected_message', got: $got"
-    elif grep -E ': line [0-9]+: ' <<<"$got"; then
-        fail "$name: the scripts failed on a line of their own (above)"
-    elif [ "$contents" != "$expected_contents" ] || [ "$(cat "$work/$folder/file.txt")" != "keep me" ]; then
-        fail "$name: expected the folder to hold '$expected_contents', it holds '$contents'"
-    elif [ "$wine_starts" = no ] && [ -e "$work/wine-calls" ]; then
-        fail "$name: Wine was started: $(cat "$work/wine-calls")"
-    elif [ "$wine_starts" = yes ] && ! grep -q "wine wineboot" "$work/wine-calls" 2>/dev/null; then
-        fail "$name: expected the prefix to be made again, but wineboot was not started"
-    else
-        echo "ok: $name"
-    fi
-}
-
-runner_case "without --prefix: usage" folder 2 "usage: " "./file.txt " no any.exe
-runner_case "--prefix with no folder: usage" folder 2 "usage: " "./file.txt " no --prefix
-runner_case "the root, '/': refused by what was given" folder 2 "'/' is the root folder" "./file.txt " no \
-    --prefix / any.exe
-runner_case "the root, '//': refused by what was given" folder 2 "'//' is the root folder" "./file.txt " no \
-    --prefix // any.exe
-runner_case "a folder with files that is no prefix: refused" folder 2 "'$work/folder' is neither" "./file.txt " no \
-    --prefix "$work/folder" any.exe
-runner_case "a link to that folder: refused, by the folder's own name" folder 2 "'$work/folder' is neither" \
-    "./file.txt " no --prefix "$work/link" any.exe
-runner_case "the same folder by its real path, after the link: refused" folder 2 "'$work/folder' is neither" \
-    "./file.txt " no --prefix "$work/folder" any.exe
-runner_case "a path with a newline, after a folder's name: refused" folder 2 "holds a control character" \
-    "./file.txt " no --prefix "$work/folder"$'\n'"$work/busy" any.exe
-TMPDIR=$work/no-such runner_case "a TMPDIR that is no folder: refused" folder 2 "TMPDIR '$work/no-such' is no folder" \
-    "./file.txt " no --prefix "$work/folder" any.exe
-mkdir "$work/nl"$'\n' && echo "keep me" >"$work/nl"$'\n'/file.txt && ln -s "$work/nl"$'\n' "$work/nl-link"
-runner_case "a link to a path that ends in a newline: refused" $'nl\n' 2 "which holds a control character" "./file.txt " no \
-    --prefix "$work/nl-link" any.exe
-if [ "$(id -u)" = 0 ]; then
-    # A ready prefix of another user's, as 'sudo scripts/test.sh' leaves one in a user's clone.
-    mkdir -p "$work/others/drive_c/windows/syswow64" && echo "keep me" >"$work/others/file.txt"
-    touch "$work/others/system.reg" "$work/others/drive_c/windows/syswow64/kernel32.dll"
-    chown -R nobody "$work/others"
-    runner_case "a ready prefix of another user's: refused, by its owner" others 2 "belongs to nobody" \
-        "$(cd "$work/others" && find . -mindepth 1 | sort | tr '\n' ' ')" no --prefix "$work/others" any.exe
-else
-    echo "skipped: a ready prefix of another user's: only root can make one here"
-fi
-runner_case "a marker that names no folder: refused" old 2 "marker of an unfinished prefix made for another" \
-    "./$marker ./$marker/made-for ./file.txt " no --prefix "$work/old" any.exe
-
-runner_case "an unfinished creation: made again in its own folder, nothing else touched" unfinished 2 \
-    "has no 32-bit half" "$remade" yes --prefix "$work/unfinished" any.exe
-
-# A wineserver started by hand on the unfinished prefix, under a TMPDIR of its own:
-# refused before anything in the folder changes, and left running.
-mkdir "$work/hand"
-TMPDIR=$work/hand WINEPREFIX=$work/unfinished WINEDEBUG=-all setpriv --pdeathsig KILL wineserver -f -p 2>/dev/null &
-hand=$!
-sleep 1   # what the server writes at its start, it has written
-before=$(cd "$work/unfinished" && find . -type f -exec md5sum {} + | sort)
-runner_case "a wineserver started by hand, under another TMPDIR: refused" unfinished 2 \
-    "another wineserver already serves" "$(cd "$work/unfinished" && find . -mindepth 1 | sort | tr '\n' ' ')" no \
-    --prefix "$work/unfinished" any.exe
-kill -0 "$hand" 2>/dev/null || fail "the wineserver started by hand was stopped"
-[ "$(cd "$work/unfinished" && find . -type f -exec md5sum {} + | sort)" = "$before" ] ||
-    fail "the wineserver started by hand: the folder's files changed"
-kill "$hand"
-wait "$hand"
-
 # What runs with the line TAG in its environment, zombies aside.
 running_with() {
     local file pid
     for file in $(grep -lzxF "$1" /proc/[0-9]*/environ 2>/dev/null); do
         pid=${file#/proc/} pid=${pid%/environ}
         [ "$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f1)" = Z ] || echo "$pid"
+    done
+}
+nothing_runs_with() { [ -z "$(running_with "$1")" ]; }
+# The state letters of what runs with TAG and a command line that matches PATTERN.
+states_with() {
+    running_with "$1" | while read -r pid; do
+        [[ "$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")" =~ $2 ]] && sed 's/.*) //; s/ .*//' "/proc/$pid/stat"
     done
 }
 # Waits up to SECONDS for COMMAND to succeed.
@@ -190,135 +97,90 @@ within() {
     for _ in $(seq $((seconds * 10))); do "$@" && return 0; sleep 0.1; done
     return 1
 }
-nothing_runs_with() { [ -z "$(running_with "$1")" ]; }
-# After a failed row: what still runs with TAG goes, so that it holds nothing of the test's.
-end_running_with() {
-    local pids
-    pids=$(running_with "$1")
-    # shellcheck disable=SC2086   # process ids
-    [ -z "$pids" ] || kill -KILL $pids 2>/dev/null
-}
-# The state letters of what runs with TAG and a command line that matches PATTERN.
-states_with() {
-    running_with "$1" | while read -r pid; do
-        [[ "$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")" =~ $2 ]] && sed 's/.*) //; s/ .*//' "/proc/$pid/stat"
+
+# Making a prefix: a stand-in wine that makes the two files Wine would, or stalls first.
+printf '#!/bin/sh\n[ -z "$STALL" ] || exec sleep 60\nmkdir -p "$WINEPREFIX/drive_c/windows/syswow64"\ntouch "$WINEPREFIX/system.reg" "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll"\n' >"$work/bin/wine"
+printf '#!/bin/sh\n' >"$work/bin/wineserver"
+chmod +x "$work/bin/"*
+echo "keep me" >"$work/folder/file.txt"
+got=$(PATH="$work/bin:$PATH" "$session" --prefix "$work/folder" 2>&1)
+[ $? = 2 ] && [[ $got == *"is neither a complete 32-bit Wine prefix nor empty"* ]] && [ "$(ls -A "$work/folder")" = file.txt ] &&
+    echo "ok: a folder with files that is no prefix: refused, left as it is" ||
+    fail "a folder with files that is no prefix: expected exit 2, a refusal and file.txt alone, got: $got; $(ls -A "$work/folder")"
+got=$("$session" 2>&1)
+[ $? = 2 ] && [[ $got == *usage:* ]] && echo "ok: without --prefix: usage" || fail "without --prefix: expected exit 2 and the usage, got: $got"
+STALL=1 KORVANEL_TEST_RUN=creation PATH="$work/bin:$PATH" "$session" --prefix "$work/new/prefix" 2>/dev/null &
+run=$!
+if ! within 20 eval '[ -n "$(states_with KORVANEL_TEST_RUN=creation "^sleep 60")" ]'; then
+    fail "SIGKILL while a prefix is made: the stand-in wine did not start"
+elif ! { kill -KILL "$run" && within 2 nothing_runs_with KORVANEL_TEST_RUN=creation; }; then
+    fail "SIGKILL while a prefix is made: still running 2 s later: $(running_with KORVANEL_TEST_RUN=creation | tr '\n' ' ')"
+elif [ "$(cd "$work/new" && find . -mindepth 1 | sort | tr '\n' ' ')" != "./.prefix.korvanel-unfinished ./prefix " ]; then
+    fail "SIGKILL while a prefix is made: expected an empty prefix and the unfinished folder, found $(cd "$work/new" && find . | tr '\n' ' ')"
+elif ! PATH="$work/bin:$PATH" "$session" --prefix "$work/new/prefix" 2>/dev/null ||
+    [ "$(cd "$work/new" && find . -type f | sort | tr '\n' ' ')" != "./prefix/drive_c/windows/syswow64/kernel32.dll ./prefix/system.reg " ]; then
+    fail "SIGKILL while a prefix is made: the next creation left $(cd "$work/new" && find . | tr '\n' ' ')"
+else
+    echo "ok: SIGKILL while a prefix is made: nothing runs, and the next creation makes it"
+fi
+wait "$run" 2>/dev/null
+
+# Sessions on READY, which none of them may change.
+"$session" --prefix "$ready" || exit 1
+ready_before=$(find "$ready" -printf '%p %s %T@ %m\n' | sort | md5sum) tmp_before=$(ls -A /tmp)
+windows=$ready/drive_c/windows
+got=0
+"$session" --prefix "$ready" "$windows/system32/cmd.exe" /c "exit 7" || got=$?
+[ "$got" = 7 ] && echo "ok: a program's exit code" || fail "a program's exit code: expected 7, got $got"
+for run in A B; do
+    "$session" --prefix "$ready" "$windows/system32/cmd.exe" /c "reg add HKCU\\Software\\KorvanelTest /v Run /d $run /f >nul & ping -n 3 127.0.0.1 >nul & reg query HKCU\\Software\\KorvanelTest" >"$work/run-$run" 2>&1 &
+done
+wait
+seen=ok
+for run in A B; do
+    grep -q "Run *REG_SZ *$run" "$work/run-$run" && [ "$(grep -c REG_SZ "$work/run-$run")" = 1 ] ||
+        seen="session $run saw: $(cat "$work/run-$run")"
+done
+[ "$seen" = ok ] && echo "ok: two sessions at once: each sees its own registry writes only" || fail "two sessions at once: $seen"
+for windows_folder in system32 syswow64; do
+    start=$SECONDS got=0
+    timeout -s KILL 60 "$session" --prefix "$ready" "$windows/$windows_folder/rundll32.exe" ntdll.dll,DbgBreakPoint 2>/dev/null || got=$?
+    # 3: the low byte of the breakpoint's exception code, 0x80000003
+    [ "$got" = 3 ] && [ $((SECONDS - start)) -lt 20 ] && echo "ok: a program of $windows_folder that crashes: its session ends with 3" ||
+        fail "a program of $windows_folder that crashes: its session ended with $got after $((SECONDS - start)) s"
+done
+
+# signal_case NAME COMMAND...: Ctrl-Z and fg, then TERM, to one run of COMMAND (a group of its
+# own, as a shell makes a job), and SIGKILL to another.
+sleeper=(--prefix "$ready" "$windows/system32/cmd.exe" /c "ping -n 60 127.0.0.1 >nul & exit 5")
+signal_case() {
+    local name=$1 tag=KORVANEL_TEST_RUN=$1 run signal seconds got
+    shift
+    for signal in TERM:5 KILL:2; do
+        seconds=${signal#*:} signal=${signal%:*}
+        env "$tag" setsid "$@" 2>/dev/null &
+        run=$!
+        if ! within 60 eval '[ -n "$(states_with "$tag" ^ping)" ]'; then
+            fail "$name: the program did not start"
+        elif [ $signal = TERM ] && ! { kill -TSTP -- "-$run" && within 3 eval '[ "$(states_with "$tag" ^ping)" = T ]'; }; then
+            fail "$name: Ctrl-Z left the program $(states_with "$tag" ^ping)"
+        elif [ $signal = TERM ] && ! { kill -CONT -- "-$run" && within 3 eval '[[ "$(states_with "$tag" .)" != *T* ]]'; }; then
+            fail "$name: fg left stopped: $(states_with "$tag" . | tr '\n' ' ')"
+        elif ! { kill "-$signal" "$run" && within "$seconds" nothing_runs_with "$tag"; }; then
+            fail "$name: $signal left running: $(running_with "$tag" | tr '\n' ' ')"
+        else
+            wait "$run"
+            got=$?
+            [ $signal = KILL ] || [ $got = 143 ] || fail "$name: TERM: expected exit 143, got $got"
+            echo "ok: $name: ${signal/TERM/Ctrl-Z stops it, fg lets it go on, TERM} ends everything"
+        fi
+        { kill -KILL "$run" && wait "$run"; } 2>/dev/null   # after a failed row: the rest ends with the test
     done
 }
-program_runs_with() { [ -n "$(states_with "$1" "${2:-^ping}")" ]; }
+signal_case "a session" "$session" "${sleeper[@]}"
+printf '. %q\nisolated || { isolate "$0" "$@"; exit; }\n%q "$@"\n' "$scripts/lock.sh" "$session" >"$work/runs-a-session.sh"
+signal_case "a script that runs a session" bash "$work/runs-a-session.sh" "${sleeper[@]}"
 
-cmd=$ready/drive_c/windows/system32/cmd.exe
-sleeper=(--prefix "$ready" "$cmd" /c "ping -n 60 127.0.0.1 >nul & exit 5")
-# A run of its own: the prefix is ready afterwards, and cmd.exe's code comes back.
-got=0
-"$session" --prefix "$ready" "$cmd" /c "exit 7" || got=$?
-[ "$got" = 7 ] && echo "ok: a program's exit code, with TMPDIR elsewhere" || fail "a program's exit code: expected 7, got $got"
-# A ready prefix without the crash dialog turned off, as older scripts made them, gets it.
-sed -i '/^"ShowCrashDialog"=dword:00000000/d' "$ready/user.reg"
-"$session" --prefix "$ready" "$cmd" /c "exit 0" 2>/dev/null
-grep -q '^"ShowCrashDialog"=dword:00000000' "$ready/user.reg" && echo "ok: a prefix without the crash dialog off gets it" ||
-    fail "a ready prefix without the crash dialog off: still without it after a session"
-
-# TERM to a session that waits for a busy prefix (this shell holds it) ends it at once.
-exec {hold}<"$work/busy"
-flock "$hold"
-KORVANEL_TEST_RUN=waiter "$session" --prefix "$work/busy" any.exe 2>/dev/null &
-run=$!
-sleep 1
-kill -TERM "$run"
-if within 5 nothing_runs_with KORVANEL_TEST_RUN=waiter; then
-    wait "$run"
-    got=$?
-    [ "$got" = 143 ] && echo "ok: TERM ends a wait for a busy prefix" || fail "TERM during the wait: expected exit 143, got $got"
-else
-    fail "TERM during the wait for a busy prefix: still running 5 s later"
-fi
-
-# SIGKILL while a session starts what the kernel ends with it, the wait for the busy
-# prefix and then the namespace: a stand-in setpriv first on PATH holds the start for
-# a second, and nothing may run after it.
-mkdir "$work/slow" && printf '#!/bin/sh\nsleep 1\nexec %s "$@"\n' "$(command -v setpriv)" >"$work/slow/setpriv"
-chmod +x "$work/slow/setpriv"
-for folder in "$work/busy" "$ready"; do
-    name="SIGKILL while $([ "$folder" = "$ready" ] && echo "the namespace" || echo "the wait") starts"
-    tag=KORVANEL_TEST_RUN=$name
-    env "$tag" PATH="$work/slow:$PATH" "$session" --prefix "$folder" "${sleeper[@]:2}" 2>/dev/null &
-    run=$!
-    if ! within 20 program_runs_with "$tag" '^sleep 1 $'; then
-        fail "$name: the stand-in setpriv did not start"
-    else
-        kill -KILL "$run"
-        sleep 2.5
-        nothing_runs_with "$tag" && echo "ok: $name: nothing runs after it" ||
-            fail "$name: still running: $(running_with "$tag" | tr '\n' ' ')"
-    fi
-    end_running_with "$tag"
-    wait "$run" 2>/dev/null
-done
-exec {hold}<&-
-[ -z "$(ls -A "$work/busy")" ] || fail "the wait for a busy prefix wrote into it: $(ls -A "$work/busy")"
-
-# A script that isolate runs, which runs another such script with a child that ignores
-# TERM (as a test run runs a session, which takes a while to stop), in a group of its
-# own as a shell gives a job: Ctrl-Z (TSTP to the group) stops the child too, fg (CONT)
-# lets it go on, and TERM ends it, with a namespace and without.
-printf '. %q\nisolated || isolate "$0" "$@"\nif [ "${1:-}" = outer ]; then bash "$0" inner; else trap "sleep 0.5; exit 143" TERM; (trap "" TERM; exec sleep 60) & wait; fi\n' \
-    "$(dirname "$session")/lock.sh" >"$work/isolated.sh"
-for namespace in "" none; do
-    name="an isolated script${namespace:+ without a namespace}" tag=KORVANEL_TEST_RUN=isolated$namespace
-    KORVANEL_NAMESPACE=$namespace env "$tag" setsid bash "$work/isolated.sh" outer &
-    run=$!
-    if ! within 10 program_runs_with "$tag" '^sleep 60'; then
-        fail "$name: its child did not start"
-    elif ! { kill -TSTP -- "-$run" && within 3 eval '[ "$(states_with "$tag" "^sleep 60")" = T ]'; }; then
-        fail "$name: Ctrl-Z left its child $(states_with "$tag" "^sleep 60")"
-    elif ! { kill -CONT -- "-$run" && within 3 eval '[ "$(states_with "$tag" "^sleep 60")" = S ]'; }; then
-        fail "$name: fg left its child $(states_with "$tag" "^sleep 60")"
-    elif ! { kill -TERM "$run" && within 5 nothing_runs_with "$tag"; }; then
-        fail "$name: TERM left running: $(running_with "$tag" | tr '\n' ' ')"
-    else
-        echo "ok: $name: Ctrl-Z stops its child, fg lets it go on, TERM ends it"
-    fi
-    end_running_with "$tag"
-    wait "$run" 2>/dev/null
-done
-
-# kill_case NAME NAMESPACE SIGNALS...: the sleeper gets SIGNALS, 0.1 s apart, once it
-# runs; then nothing of it may run (at once in a namespace, else once the next
-# session has begun), and the next session gives its program's exit code.
-kill_case() {
-    local name=$1 namespace=$2 tag=KORVANEL_TEST_RUN=$1 run signal got=0
-    shift 2
-    KORVANEL_NAMESPACE=$namespace KORVANEL_TEST_RUN=$name "$session" "${sleeper[@]}" 2>"$work/session.err" &
-    run=$!
-    if ! within 60 program_runs_with "$tag"; then
-        kill -KILL "$run" 2>/dev/null
-        wait "$run"
-        fail "$name: the program did not start; the session ended with $? and said: $(cat "$work/session.err")"
-        return
-    fi
-    for signal in "$@"; do kill "-$signal" "$run"; sleep 0.1; done
-    if [ "$namespace" = none ] && [ "$1" = KILL ]; then
-        nothing_runs_with "$tag" && fail "$name: expected leftovers without a namespace, found none"
-    elif ! within 5 nothing_runs_with "$tag"; then
-        fail "$name: still running 5 s later: $(running_with "$tag" | tr '\n' ' ')"; return
-    fi
-    KORVANEL_NAMESPACE=$namespace "$session" --prefix "$ready" "$cmd" /c "exit 9" 2>/dev/null || got=$?
-    if [ "$got" != 9 ]; then
-        fail "$name: the next session: expected exit 9, got $got"
-    elif ! nothing_runs_with "$tag"; then
-        fail "$name: the next session left the killed one's processes running"
-    else
-        echo "ok: $name: nothing left, and the next session works"
-    fi
-    wait "$run" 2>/dev/null
-}
-KORVANEL_NAMESPACE="" "$session" --prefix "$ready" true 2>"$work/probe"
-if grep -q "no PID namespace" "$work/probe"; then
-    echo "skipped: SIGKILL and TERM in a PID namespace: $(cat "$work/probe")"
-else
-    kill_case "SIGKILL in a namespace" "" KILL
-    kill_case "TERM twice in a namespace" "" TERM TERM
-fi
-kill_case "SIGKILL without a namespace" none KILL
-kill_case "TERM twice without a namespace" none TERM TERM
+[ "$(find "$ready" -printf '%p %s %T@ %m\n' | sort | md5sum)" = "$ready_before" ] && [ "$(ls -A /tmp)" = "$tmp_before" ] &&
+    echo "ok: no session wrote under READY or /tmp" || fail "a session wrote under READY or /tmp: $(ls -A /tmp)"
 exit $status
