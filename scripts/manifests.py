@@ -97,7 +97,8 @@ def scoop(version, release, zip_url, folder, sha256, out):
         'url': zip_url,
         'hash': sha256,
         'extract_dir': folder,
-        'architecture': {bits: {'bin': [[f'{architecture}\\korvanel.exe', COMMAND]]} for architecture, bits in BUILDS},
+        # Scoop names the command after the file, korvanel; one item is a string, not an array.
+        'architecture': {bits: {'bin': f'{architecture}\\{COMMAND}.exe'} for architecture, bits in BUILDS},
         'checkver': checkver,
         'autoupdate': {
             'url': new_zip_url,

@@ -45,6 +45,10 @@ if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     epoch=$SOURCE_DATE_EPOCH
 elif [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
     epoch=$(git log -1 --format=%ct)
+elif [[ $(git rev-parse 2>&1) == *"dubious ownership"* ]]; then
+    echo "package: git will not read this clone, which belongs to $(stat -c %U .), not to you; let it with" \
+         "'git config --global --add safe.directory $(pwd -P)', or set SOURCE_DATE_EPOCH" >&2
+    exit 2
 else
     echo "package: git cannot tell the last commit's time here ($(git log -1 --format=%ct 2>&1 | head -n1));" \
          "run it in a clone of your own, or set SOURCE_DATE_EPOCH to the time the entries should carry" >&2

@@ -4,7 +4,8 @@
 # tests (the Windows ones under Wine). Exits non-zero if any test fails or if no
 # test ran. The build trees belong to whoever runs it; a second run at the same
 # time waits for the first. Whatever ends it, nothing it started runs on, and
-# what its tests wrote for themselves is gone (lock.sh's isolate).
+# what its tests wrote for themselves is gone (lock.sh's isolate). CI=true makes
+# warnings errors, as in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lock.sh
@@ -26,10 +27,14 @@ mount -t tmpfs tmpfs /tmp
 export TMPDIR=/tmp
 scripts/wine-session.sh --prefix build/wineprefix
 
+# Warnings are errors in CI (CI=true), and only there; said on every configure, so that
+# no build tree keeps it from an earlier run.
+werror=OFF
+[ -z "${CI:-}" ] || [ "$CI" = false ] || werror=ON
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
     echo "=== build $preset"
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$preset" -DCMAKE_COMPILE_WARNING_AS_ERROR=$werror >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
 done
 

@@ -5,7 +5,8 @@
 # beside it vouches for it, sorted by version; with a home page, the winget set
 # and the Scoop manifest describe that very zip, for GitHub Releases and for a
 # plain web server, and only https addresses are taken; without one there are
-# none; the changelog's newest version is the project's.
+# none; the changelog's newest version is the project's; a clone of another user's is
+# refused with the fix named; and the release workflow's questions of a tag.
 # It is built in a folder of its own: the developer's build tree is left alone.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -73,6 +74,45 @@ expect "an http:// home: refused" refused "only https:// addresses" --home http:
 expect "an http:// address for the files: refused" refused "only https:// addresses" --home "$plain_home" \
     --url "http://example.org/korvanel/$version/"
 expect "GitHub Releases for a home elsewhere: refused" refused "https://github.com/OWNER/REPO" --home "$plain_home"
+
+# A clone of another user's, as GitHub's container jobs give root the runner's workspace:
+# git will not read it, and the script says how to let it.
+if git clone -q "$root" "$work/others" && cp "$root/scripts/package.sh" "$root/scripts/lock.sh" "$work/others/scripts/" &&
+    chown -R nobody "$work/others" 2>/dev/null; then
+    others_refused() {
+        local said got=0
+        said=$(cd "$work/others" && HOME=$work/no-home GIT_CONFIG_NOSYSTEM=1 scripts/package.sh "$work/others-out" 2>&1) || got=$?
+        [ "$got" = 2 ] && [[ $said == *"git config --global --add safe.directory $work/others'"* ]] || { echo "  exit $got: $said"; return 1; }
+    }
+    expect "a clone of another user's: refused, naming git's safe.directory" others_refused
+else
+    echo "skipped: a clone of another user's: only root can make one here"
+fi
+
+# The release workflow's questions of a tag, over made-up tags: only vMAJOR.MINOR.PATCH
+# naming CMake's version makes a release, its notes are its changelog section, and only
+# the highest such tag is "latest", whatever other tags sort after it.
+mkdir "$work/tags"
+printf 'project(Korvanel VERSION 1.1.0 LANGUAGES CXX)\n' >"$work/tags/CMakeLists.txt"
+printf '## [Unreleased]\n\n## [1.1.0] - 2026-02-01\n\n- Second.\n\n## [1.0.0] - 2026-01-01\n\n- First.\n\n[1.0.0]: #100\n' \
+    >"$work/tags/CHANGELOG.md"
+git -C "$work/tags" init -q && git -C "$work/tags" add -A &&
+    git -C "$work/tags" -c user.name=made-up -c user.email=made-up@example.org commit -qm made-up &&
+    for tag in v1.0.0 v1.1.0 v1.2.0-rc1 vendor-x; do git -C "$work/tags" tag "$tag"; done
+# tag_case TAG CMAKE_VERSION EXPECTED_STATUS EXPECTED_OUTPUT [EXPECTED_NOTES]
+tag_case() {
+    local said got=0
+    sed -i "s/VERSION [0-9.]*/VERSION $2/" "$work/tags/CMakeLists.txt"
+    rm -f "$work/tags-notes"
+    said=$(cd "$work/tags" && "$root/scripts/release.sh" "$1" "$work/tags-notes" 2>&1) || got=$?
+    [ "$got" = "$3" ] && [[ $said == *"$4"* ]] && [ "$(cat "$work/tags-notes" 2>/dev/null)" = "${5:-}" ] ||
+        { echo "  exit $got: $said; notes: $(cat "$work/tags-notes" 2>/dev/null)"; return 1; }
+}
+expect "tag v1.1.0, the highest beside v1.2.0-rc1 and vendor-x: latest, with its notes" tag_case v1.1.0 1.1.0 0 latest=true "- Second."
+expect "tag v1.0.0 after v1.1.0: released, not latest" tag_case v1.0.0 1.0.0 0 latest=false "- First."
+expect "tag v1.2.0-rc1: refused" tag_case v1.2.0-rc1 1.2.0 1 "no vMAJOR.MINOR.PATCH tag"
+expect "tag vendor-x: refused" tag_case vendor-x 1.1.0 1 "no vMAJOR.MINOR.PATCH tag"
+expect "tag v1.1.0 when CMake says 1.0.0: refused" tag_case v1.1.0 1.0.0 1 "CMakeLists.txt says 1.0.0"
 
 # The pages' links, the changelog and the manifests, each check in the words of
 # the format it follows.
@@ -226,9 +266,23 @@ for manifest, where, url, homepage in ((scoop, 'GitHub', zip_url, home), (plain_
     problems += [f'{where}: version is {manifest.get("version")!r}'] if manifest.get('version') != version else []
     problems += [f'{where}: url and hash are {manifest.get("url")} {manifest.get("hash")}'] if (manifest.get('url'), manifest.get('hash')) != (url, sha256) else []
     problems += [f'{where}: homepage is {manifest.get("homepage")}'] if manifest.get('homepage') != homepage else []
-check("korvanel.json parses, carries Scoop's fields, its home page, and names the zip's address and real hash", problems)
-bins = [(bits, scoop.get('extract_dir', '') + '/' + entry[0].replace('\\', '/'), entry[1] if len(entry) > 1 else None)
-        for bits, settings in (scoop.get('architecture') or {}).items() for entry in settings.get('bin', [])]
+    # Scoop's contributing guide: "If an array contains only one item, write it as a string."
+    def arrays(value):
+        if isinstance(value, dict):
+            for item in value.values(): yield from arrays(item)
+        elif isinstance(value, list):
+            yield value
+            for item in value: yield from arrays(item)
+    problems += [f'{where}: {a} is an array of one item' for a in arrays(manifest) if len(a) == 1]
+check("korvanel.json parses, carries Scoop's fields, its home page, names the zip's address and real hash, and no array of one", problems)
+# Scoop's bin: a path, or an array of paths and [path, command] pairs; a path's command is the file's name.
+def scoop_bins(settings):
+    entries = settings.get('bin', [])
+    for entry in [entries] if isinstance(entries, str) else entries:
+        path, command = (entry, None) if isinstance(entry, str) else (entry[0], entry[1] if len(entry) > 1 else None)
+        yield path, command or os.path.splitext(path.replace('\\', '/').rsplit('/', 1)[-1])[0]
+bins = [(bits, scoop.get('extract_dir', '') + '/' + path.replace('\\', '/'), command)
+        for bits, settings in (scoop.get('architecture') or {}).items() for path, command in scoop_bins(settings)]
 check("each Scoop architecture's file is in the zip, a PE for that machine, beside no other build's korvanel.exe",
       [p for b, path, _ in bins for p in on_path(b, path)] + [f'no {bits}' for bits in ('32bit', '64bit') if bits not in {b for b, _, _ in bins}])
 check('winget and Scoop give every build one command, korvanel',
