@@ -147,13 +147,18 @@ def dead(top, pages):
 tree_pages = ['README.md', 'README.ja.md', 'CHANGELOG.md'] + sorted(os.path.relpath(p, root) for p in glob.glob(os.path.join(root, 'docs', '*.md')))
 check('every relative link of README.md, README.ja.md, CHANGELOG.md and docs/ names a file and heading that exist', dead(root, tree_pages))
 # The Japanese page is the English one in other words: the same commands, byte for
-# byte, and the same links, but for the link to each other.
+# byte but for Notepad's title, which a Japanese Windows shows in Japanese, and the
+# same links, but for the link to each other.
+EN_TITLE, JA_TITLE = '"Untitled - Notepad"', '"無題 - メモ帳"'
 def blocks(page):
     return re.findall(r'^```.*?^```', open(os.path.join(root, page), encoding='utf-8').read(), re.M | re.S)
 def targets(page, other):
     return sorted(set(re.findall(r'\]\(([^)\s]+)\)', open(os.path.join(root, page), encoding='utf-8').read())) - {other})
-check('README.md and README.ja.md hold the same code blocks and link to the same places',
-      ([] if blocks('README.md') == blocks('README.ja.md') else ['the code blocks differ'])
+english, japanese = blocks('README.md'), blocks('README.ja.md')
+check("README.md and README.ja.md hold the same code blocks, but for Notepad's title, and link to the same places",
+      [f'code block {i + 1} differs:\n{e}\n{j}' for i, (e, j) in enumerate(zip(english, japanese)) if e != j.replace(JA_TITLE, EN_TITLE)]
+      + ([f'{len(english)} code blocks against {len(japanese)}'] if len(english) != len(japanese) else [])
+      + [f'README.ja.md gives Notepad the English title: {j}' for j in japanese if EN_TITLE in j]
       + [f'{t}: only in {page}' for page, other, them in (('README.md', 'README.ja.md', 'README.ja.md'), ('README.ja.md', 'README.md', 'README.md'))
          for t in sorted(set(targets(page, other)) - set(targets(them, page)))])
 zipped = sorted(os.path.relpath(os.path.join(d, f), folder) for d, _, fs in os.walk(folder) for f in fs)
