@@ -125,9 +125,11 @@ else
 fi
 wait "$run" 2>/dev/null
 
-# Sessions on READY, which none of them may change.
+# Sessions on READY, which none of them may change: what READY and /tmp hold, by path, size,
+# time and mode.
 "$session" --prefix "$ready" || exit 1
-ready_before=$(find "$ready" -printf '%p %s %T@ %m\n' | sort | md5sum) tmp_before=$(ls -A /tmp)
+holdings() { find "$ready" -printf '%p %s %T@ %m\n' | sort | md5sum; ls -A /tmp; }
+before=$(holdings)
 windows=$ready/drive_c/windows
 got=0
 "$session" --prefix "$ready" "$windows/system32/cmd.exe" /c "exit 7" || got=$?
@@ -181,6 +183,6 @@ signal_case "a session" "$session" "${sleeper[@]}"
 printf '. %q\nisolated || { isolate "$0" "$@"; exit; }\n%q "$@"\n' "$scripts/lock.sh" "$session" >"$work/runs-a-session.sh"
 signal_case "a script that runs a session" bash "$work/runs-a-session.sh" "${sleeper[@]}"
 
-[ "$(find "$ready" -printf '%p %s %T@ %m\n' | sort | md5sum)" = "$ready_before" ] && [ "$(ls -A /tmp)" = "$tmp_before" ] &&
-    echo "ok: no session wrote under READY or /tmp" || fail "a session wrote under READY or /tmp: $(ls -A /tmp)"
+[ "$(holdings)" = "$before" ] && echo "ok: no session wrote under READY or /tmp" ||
+    fail "a session wrote under READY or /tmp: $(ls -A /tmp)"
 exit $status
