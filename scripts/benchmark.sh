@@ -34,12 +34,7 @@ if [ ${#timed[@]} -eq 0 ]; then
     fi
 fi
 
-if ! isolated; then
-    scripts/prerequisites.sh >&2   # its warnings too, away from the table
-    for preset in win32 win64; do lock_tree tree_lock "build/$preset"; done
-    isolate scripts/benchmark.sh "${update[@]:0:1}" "$sessions" "$rounds" "${timed[@]}"
-    exit
-fi
+isolated || lock_run --set-up build/win32 build/win64 -- scripts/benchmark.sh "${update[@]:0:1}" "$sessions" "$rounds" "${timed[@]}"
 reports=()
 for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null

@@ -45,12 +45,7 @@ if [ "${1:-}" = --in-session ]; then
     exit 0
 fi
 
-if ! isolated; then
-    scripts/prerequisites.sh
-    lock_tree tree_lock build/win32 || exit 2
-    isolate scripts/demo.sh "$@"
-    exit
-fi
+isolated || lock_run --set-up build/win32 -- scripts/demo.sh "$@"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target korvanel >/dev/null
 KORVANEL_DEMO_DISPLAY=${DISPLAY:-} scripts/wine-session.sh --prefix build/wineprefix --display -- \

@@ -56,11 +56,7 @@ else
 fi
 [[ $epoch =~ ^[0-9]+$ ]] || { echo "package: '$epoch' is no time in seconds since 1970" >&2; exit 2; }
 
-if ! isolated; then
-    for preset in win32 win64; do lock_tree tree_lock "$builds/$preset" || exit 2; done
-    isolate scripts/package.sh "${arguments[@]}"
-    exit
-fi
+isolated || lock_run "$builds/win32" "$builds/win64" -- scripts/package.sh "${arguments[@]}"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 for preset in win32 win64; do

@@ -51,7 +51,7 @@ fi
 # apt-get with a retry for what is transient: a mirror mid-sync serves an index
 # of the wrong size for a minute or for hours.
 tries=${KORVANEL_APT_TRIES:-3} pause=${KORVANEL_APT_PAUSE:-20}
-apt() { apt-get -q -o Acquire::Retries=3 "$@"; }
+apt() { apt-get -q -o Acquire::Retries=3 "$@" 9<&-; }   # nothing it starts keeps the work folder's lock
 # Updates the indexes; on failure leaves "URI SUITE" of each index that failed in $work/failed.
 update_indexes() {
     local try
@@ -102,14 +102,15 @@ sources_without_failed() {
 }
 
 mapfile -t missing < <(missing_packages)
-if [ ${#missing[@]} -gt 0 ] && [ -z "${KORVANEL_PRIVATE_TMP:-}" ]; then
-    # The work folder lives on a tmpfs of a mount namespace of its own, which ends with the
-    # last of its processes, however the script ends; apt goes on to its end regardless.
-    KORVANEL_PRIVATE_TMP=1 exec unshare --mount "$BASH" -c 'mount -t tmpfs tmpfs "${TMPDIR:-/tmp}" && exec "$0" "$@"' "$0" "$@"
-elif [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ]; then
     say "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    work=$(mktemp -d)
+    # A work folder, locked while in use: the next run removes one that a killed run left.
+    tmp=${TMPDIR:-/tmp}
+    [ -d "$tmp" ] || die "TMPDIR is $tmp, which is no folder; make it, or point TMPDIR at one"
+    find "$tmp" -maxdepth 1 -name 'korvanel-prerequisites.??????' -user 0 -type d -mmin +1 -exec flock -n {} rm -rf {} \; 2>/dev/null
+    work=$(mktemp -d "$tmp/korvanel-prerequisites.XXXXXX") && exec 9<"$work" && flock 9 || die "cannot make a folder in $tmp"
+    trap 'rm -rf -- "$work"' EXIT
     chmod 755 "$work"   # apt downloads indexes as its own user, _apt
     if update_indexes; then
         apt install -y --no-install-recommends "${missing[@]}" ||
@@ -144,22 +145,25 @@ else
 fi
 
 # --- 32-bit programs --------------------------------------------------------
-# The 32-bit Wine loader is an i386 ELF. Where the kernel cannot run it, qemu-user does.
-if runs_32bit; then
+# The 32-bit Wine loader is an i386 ELF. Where the kernel cannot run it, qemu-user does, through
+# binfmt_misc, mounted and registered where the caller runs: both outlive this script, until the
+# machine restarts or binfmt_misc is unmounted.
+binfmt=/proc/sys/fs/binfmt_misc
+if runs_32bit && grep -qsx enabled "$binfmt/qemu-i386"; then
+    say "32-bit programs run through qemu-user (binfmt_misc's qemu-i386 entry)"
+elif runs_32bit; then
     say "the kernel runs 32-bit programs itself"
 else
-    if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    if [ ! -e "$binfmt/register" ]; then
         say "mounting binfmt_misc"
-        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc \
-            || die "cannot mount binfmt_misc, so the 32-bit Wine cannot run here"
+        mount -t binfmt_misc binfmt_misc "$binfmt" || die "cannot mount binfmt_misc, so the 32-bit Wine cannot run here"
     fi
-    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    if [ ! -e "$binfmt/qemu-i386" ]; then
         say "registering qemu-i386-static for i386 programs"
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-            > /proc/sys/fs/binfmt_misc/register || die "binfmt_misc registration failed"
-    else
-        say "qemu-i386 is already registered with binfmt_misc"
+            > "$binfmt/register" || die "binfmt_misc registration failed"
     fi
     runs_32bit || die "32-bit programs still do not run after the qemu registration"
+    say "32-bit programs now run through qemu-user (binfmt_misc's qemu-i386 entry)"
 fi
 say "done"
