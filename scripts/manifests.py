@@ -3,23 +3,26 @@
 
 Usage: manifests.py VERSION HOME FILES ZIP OUT
        manifests.py VERSION HOME FILES --check     only says whether the addresses will do
+       manifests.py VERSION --notes NOTES          only what a tag asks: writes VERSION's section
+                                                   of CHANGELOG.md into NOTES and prints its date
 
 HOME is the project's home page. FILES is where the release's files are
 published: "github" for the assets of the GitHub release tagged vVERSION (HOME
 is then https://github.com/OWNER/REPO), or the address of the version's own
 folder on a plain web server (https://example.org/korvanel/VERSION/), whose
 SHA256SUMS one folder up lists every release. Only https addresses are taken.
+A version's section of CHANGELOG.md is under "## [VERSION] - YYYY-MM-DD" and
+nothing else; for a tag, [Unreleased] must list nothing either.
 Writes OUT/korvanel.json and OUT/winget/manifests/k/Korvanel/Korvanel/VERSION/,
 laid out as the winget community repository keeps them. The same arguments give
 the same bytes.
 """
+import datetime
 import hashlib
 import json
 import os
 import re
 import sys
-
-import yaml
 
 IDENTIFIER = 'Korvanel.Korvanel'
 MANIFEST_VERSION = '1.12.0'  # the newest the community repository accepts
@@ -51,6 +54,7 @@ def write(path, text):
 
 
 def winget(version, release, zip_url, folder, sha256, out):
+    import yaml  # only here: the tag check runs where PyYAML may be missing
     common = {'PackageIdentifier': IDENTIFIER, 'PackageVersion': version}
     documents = {
         '': dict(common, DefaultLocale='en-US', ManifestType='version'),
@@ -109,24 +113,49 @@ def scoop(version, release, zip_url, folder, sha256, out):
     write(os.path.join(out, 'korvanel.json'), json.dumps(manifest, indent=4, ensure_ascii=False) + '\n')
 
 
+def changelog_section(version, text, tagged=False):
+    """VERSION's date and notes in CHANGELOG.md's TEXT, or a one-line reason why there are none.
+    The one rule for a release's heading, for the tag check and the manifests alike."""
+    sections = re.split(r'^(?=## )', text, flags=re.M)
+    unreleased = [s for s in sections if s.startswith('## [Unreleased]')]
+    listed = unreleased and [line for line in unreleased[0].splitlines()[1:]
+                             if line.strip() and not re.match(r'(### |\[[^\]]*\]: )', line)]
+    if tagged and listed:
+        return ('CHANGELOG.md lists changes under [Unreleased], which this release would ship without '
+                f'naming them: move them into the section of {version}')
+    for section in sections:
+        heading, _, body = section.partition('\n')
+        if not heading.startswith(f'## [{version}]'):
+            continue
+        dated = re.fullmatch(rf'## \[{re.escape(version)}\] - (\d{{4}}-\d{{2}}-\d{{2}})', heading.rstrip('\r'))
+        try:
+            date = datetime.date.fromisoformat(dated[1]).isoformat() if dated else None
+        except ValueError:
+            date = None
+        if not date:
+            return f'CHANGELOG.md: the heading {heading!r} is not "## [{version}] - YYYY-MM-DD" with a real date'
+        notes = '\n'.join(line for line in body.splitlines() if not re.match(r'\[[^\]]*\]: ', line)).strip('\n')
+        return (date, notes) if notes.strip() else f'CHANGELOG.md: the section of {version} is empty'
+    return f'CHANGELOG.md has no section "## [{version}] - YYYY-MM-DD"'
+
+
 def release_of(version, home, files):
     """The release's addresses and date, or a one-line reason why there are none."""
     address = r'https://[^\s"\'<>\\]+'
     for what, value in (('--home', home), ('--url', files if files != 'github' else 'https://github.com/')):
         if not re.fullmatch(address, value):
             return f'{what} {value!r}: only https:// addresses are taken (winget\'s community repository requires them)'
-    dated = re.search(rf'^## \[{re.escape(version)}\] - (\d{{4}}-\d{{2}}-\d{{2}})\s*$',
-                      open('CHANGELOG.md', encoding='utf-8').read(), re.M)
-    if not dated:
-        return f'CHANGELOG.md has no section "## [{version}] - YYYY-MM-DD"'
-    release = {'home': home, 'date': dated.group(1), 'github': files == 'github', 'publisher': home}
+    section = changelog_section(version, open('CHANGELOG.md', encoding='utf-8').read())
+    if isinstance(section, str):
+        return section
+    release = {'home': home, 'date': section[0], 'github': files == 'github', 'publisher': home}
     if files == 'github':
         home = release['home'] = release['publisher'] = home.rstrip('/')
         repository = re.fullmatch(r'https://github\.com/([\w.-]+)/([\w.-]+)', home)
         if not repository:
             return f'--home {home!r}: the files go to GitHub Releases only for a home https://github.com/OWNER/REPO'
         tree = f'{home}/blob/v{version}'
-        anchor = re.sub(r'[^\w\- ]', '', f'[{version}] - {dated.group(1)}').replace(' ', '-')
+        anchor = re.sub(r'[^\w\- ]', '', f'[{version}] - {release["date"]}').replace(' ', '-')
         release.update(files=f'{home}/releases/download/v{version}/', publisher=f'https://github.com/{repository[1]}',
                        license=f'{tree}/LICENSE', notes=f'{tree}/CHANGELOG.md#{anchor}')
     else:
@@ -149,8 +178,19 @@ def main(version, home, files, zip_path=None, out=None):
     scoop(version, release, zip_url, folder, sha256, out)
 
 
+def notes(version, path):
+    section = changelog_section(version, open('CHANGELOG.md', encoding='utf-8').read(), tagged=True)
+    if isinstance(section, str):
+        sys.exit(f'release: {section}')
+    with open(path, 'w', encoding='utf-8', newline='\n') as out:
+        out.write(section[1] + '\n')
+    print(section[0])
+
+
 if __name__ == '__main__':
-    if sys.argv[4:] == ['--check']:
+    if len(sys.argv) == 4 and sys.argv[2] == '--notes':
+        notes(sys.argv[1], sys.argv[3])
+    elif sys.argv[4:] == ['--check']:
         main(*sys.argv[1:4])
     elif len(sys.argv) == 6 and '--check' not in sys.argv:
         main(*sys.argv[1:])

@@ -46,7 +46,8 @@ if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
 elif [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
     epoch=$(git log -1 --format=%ct)
 elif [[ $(git rev-parse 2>&1) == *"dubious ownership"* ]]; then
-    echo "package: git will not read this clone, which belongs to $(stat -c %U .), not to you; let it with" \
+    owner=$(stat -c %U .) && [ "$owner" != UNKNOWN ] || owner="user id $(stat -c %u .), which has no name here"
+    echo "package: git will not read this clone, which belongs to $owner, not to you; let it with" \
          "'git config --global --add safe.directory $(pwd -P)', or set SOURCE_DATE_EPOCH" >&2
     exit 2
 else

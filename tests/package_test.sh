@@ -75,44 +75,51 @@ expect "an http:// address for the files: refused" refused "only https:// addres
     --url "http://example.org/korvanel/$version/"
 expect "GitHub Releases for a home elsewhere: refused" refused "https://github.com/OWNER/REPO" --home "$plain_home"
 
-# A clone of another user's, as GitHub's container jobs give root the runner's workspace:
-# git will not read it, and the script says how to let it.
+# A clone of another user's, as GitHub's container jobs give root the runner's workspace, whose
+# user id has no name there: git will not read it, and the script says how to let it.
+unnamed=$(for uid in $(seq 4242 4342); do getent passwd "$uid" >/dev/null || { echo "$uid"; break; }; done)
 if git clone -q "$root" "$work/others" && cp "$root/scripts/package.sh" "$root/scripts/lock.sh" "$work/others/scripts/" &&
-    chown -R nobody "$work/others" 2>/dev/null; then
+    chown -R "$unnamed" "$work/others" 2>/dev/null; then
     others_refused() {
         local said got=0
         said=$(cd "$work/others" && HOME=$work/no-home GIT_CONFIG_NOSYSTEM=1 scripts/package.sh "$work/others-out" 2>&1) || got=$?
-        [ "$got" = 2 ] && [[ $said == *"git config --global --add safe.directory $work/others'"* ]] || { echo "  exit $got: $said"; return 1; }
+        [ "$got" = 2 ] && [[ $said == *"belongs to user id $unnamed, which has no name here"*"git config --global --add safe.directory $work/others'"* ]] ||
+            { echo "  exit $got: $said"; return 1; }
     }
-    expect "a clone of another user's: refused, naming git's safe.directory" others_refused
+    expect "a clone of an unnamed user's: refused, naming the user id and git's safe.directory" others_refused
 else
     echo "skipped: a clone of another user's: only root can make one here"
 fi
 
-# The release workflow's questions of a tag, over made-up tags: only vMAJOR.MINOR.PATCH
-# naming CMake's version makes a release, its notes are its changelog section, and only
-# the highest such tag is "latest", whatever other tags sort after it.
+# The release workflow's questions of a tag, over made-up tags and releases: only vMAJOR.MINOR.PATCH
+# naming CMake's version, with its changelog section under the one heading and nothing unreleased,
+# makes a release; its notes and date are that section's; a published one is left alone; it is
+# "latest" only when no published release is higher, by version, not by text.
 mkdir "$work/tags"
-printf 'project(Korvanel VERSION 1.1.0 LANGUAGES CXX)\n' >"$work/tags/CMakeLists.txt"
-printf '## [Unreleased]\n\n## [1.1.0] - 2026-02-01\n\n- Second.\n\n## [1.0.0] - 2026-01-01\n\n- First.\n\n[1.0.0]: #100\n' \
-    >"$work/tags/CHANGELOG.md"
-git -C "$work/tags" init -q && git -C "$work/tags" add -A &&
-    git -C "$work/tags" -c user.name=made-up -c user.email=made-up@example.org commit -qm made-up &&
-    for tag in v1.0.0 v1.1.0 v1.2.0-rc1 vendor-x; do git -C "$work/tags" tag "$tag"; done
-# tag_case TAG CMAKE_VERSION EXPECTED_STATUS EXPECTED_OUTPUT [EXPECTED_NOTES]
+# tag_case TAG CMAKE_VERSION PUBLISHED EXPECTED_STATUS EXPECTED_OUTPUT [EXPECTED_NOTES [HEADING_OF_1.9.0 [UNRELEASED]]]
 tag_case() {
     local said got=0
-    sed -i "s/VERSION [0-9.]*/VERSION $2/" "$work/tags/CMakeLists.txt"
+    printf 'project(Korvanel VERSION %s LANGUAGES CXX)\n' "$2" >"$work/tags/CMakeLists.txt"
+    printf '## [Unreleased]\n\n### Added\n%s\n\n## [1.10.0] - 2026-03-01\n\n- Tenth.\n\n%s\n\n- Ninth.\n\n[1.9.0]: #190\n' \
+        "${8:-}" "${7:-## [1.9.0] - 2026-02-01}" >"$work/tags/CHANGELOG.md"
+    printf '%s\n' $3 >"$work/tags-published"
     rm -f "$work/tags-notes"
-    said=$(cd "$work/tags" && "$root/scripts/release.sh" "$1" "$work/tags-notes" 2>&1) || got=$?
-    [ "$got" = "$3" ] && [[ $said == *"$4"* ]] && [ "$(cat "$work/tags-notes" 2>/dev/null)" = "${5:-}" ] ||
+    said=$(cd "$work/tags" && "$root/scripts/release.sh" "$1" "$work/tags-notes" "$work/tags-published" 2>&1) || got=$?
+    [ "$got" = "$4" ] && [[ $said == *"$5"* ]] && [ "$(cat "$work/tags-notes" 2>/dev/null)" = "${6:-}" ] ||
         { echo "  exit $got: $said; notes: $(cat "$work/tags-notes" 2>/dev/null)"; return 1; }
 }
-expect "tag v1.1.0, the highest beside v1.2.0-rc1 and vendor-x: latest, with its notes" tag_case v1.1.0 1.1.0 0 latest=true "- Second."
-expect "tag v1.0.0 after v1.1.0: released, not latest" tag_case v1.0.0 1.0.0 0 latest=false "- First."
-expect "tag v1.2.0-rc1: refused" tag_case v1.2.0-rc1 1.2.0 1 "no vMAJOR.MINOR.PATCH tag"
-expect "tag vendor-x: refused" tag_case vendor-x 1.1.0 1 "no vMAJOR.MINOR.PATCH tag"
-expect "tag v1.1.0 when CMake says 1.0.0: refused" tag_case v1.1.0 1.0.0 1 "CMakeLists.txt says 1.0.0"
+expect "tag v1.10.0, with v1.9.0 and lines of no release form published: latest, with its notes and date" \
+    tag_case v1.10.0 1.10.0 "v1.9.0 v1.2.0-rc1 vendor-x" 0 $'date=2026-03-01\npublished=false\nlatest=true' "- Tenth."
+expect "tag v1.9.0 after v1.10.0 was published: released, not latest" tag_case v1.9.0 1.9.0 "v1.10.0" 0 latest=false "- Ninth."
+expect "tag v1.9.0, published already: left alone" tag_case v1.9.0 1.9.0 "v1.10.0 v1.9.0" 0 published=true "- Ninth."
+expect "tag v1.2.0-rc1: refused" tag_case v1.2.0-rc1 1.2.0 "" 1 "no vMAJOR.MINOR.PATCH tag"
+expect "tag vendor-x: refused" tag_case vendor-x 1.9.0 "" 1 "no vMAJOR.MINOR.PATCH tag"
+expect "tag v1.9.0 when CMake says 1.10.0: refused" tag_case v1.9.0 1.10.0 "" 1 "CMakeLists.txt says 1.10.0"
+expect "tag v1.2.3 without a changelog section: refused" tag_case v1.2.3 1.2.3 "" 1 'no section "## [1.2.3] - YYYY-MM-DD"'
+for heading in '## [1.9.0]' '## [1.9.0](https://example.org) - 2026-02-01' '## [1.9.0] – 2026-02-01' '## [1.9.0] - 2026-02-01 [YANKED]'; do
+    expect "tag v1.9.0 under '$heading': refused" tag_case v1.9.0 1.9.0 "" 1 "is not \"## [1.9.0] - YYYY-MM-DD\"" "" "$heading"
+done
+expect "tag v1.9.0 while [Unreleased] lists changes: refused" tag_case v1.9.0 1.9.0 "" 1 "move them into the section of 1.9.0" "" "" '- Unlisted.'
 
 # The pages' links, the changelog and the manifests, each check in the words of
 # the format it follows.
