@@ -70,8 +70,7 @@ isolate() {
 # Sends SIGNAL to the first process of unshare PID's namespace; until its traps are set, that
 # process would drop INT, TERM or HUP (it takes only signals it handles), so unshare is ended.
 lock_relay() {
-    local first="" caught=""
-    read -r first _ <"/proc/$1/task/$1/children" 2>/dev/null || :
+    local first="" caught=""; read -r first _ <"/proc/$1/task/$1/children" 2>/dev/null || :
     [ -z "$first" ] || caught=$(sed -n 's/^SigCgt:\s*//p' "/proc/$first/status" 2>/dev/null) || :
     if (( 16#${caught:-0} >> ($(kill -l "$2") - 1) & 1 )); then kill "-$2" "$first"
     elif [[ $2 != USR? ]]; then kill -KILL "$1"; fi 2>/dev/null || true
