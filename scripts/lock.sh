@@ -6,11 +6,12 @@
 #                      user, a user namespace) of its own, with TMPDIR a tmpfs of its own; its status
 #   lock_run [--set-up] TREE... -- SCRIPT ARGS  a script's way in: prerequisites.sh (--set-up), each
 #                      build tree's lock, then SCRIPT isolated, where `isolated` is true; exits with it
+#   lock_temp VAR NAME a new folder NAME.XXXXXX in TMPDIR into VAR, locked while descriptor lock_tmp is
+#                      open; the next call removes one a killed run left, once a minute old and free
 lock_sh=${BASH_SOURCE[0]}
 lock_ns=(--mount --pid --fork --kill-child --mount-proc)
 [ "$(id -u)" = 0 ] || lock_ns=(--user --map-root-user "${lock_ns[@]}")
-# Before a command started with &, given the starting shell's process id: the kernel kills it when
-# that shell ends (one that ended before this was armed leaves no parent).
+# Before a command started with &, given its shell's process id: the kernel kills it when that shell ends.
 lock_orphan=(setpriv --pdeathsig KILL "$BASH" -c '[ "$PPID" = "$0" ] && exec "$@"')
 
 lock_tree() {
@@ -39,20 +40,22 @@ lock_run() {
     while [ "$1" != -- ]; do lock_tree lock_run_fd "$1" || exit 2; shift; done
     shift; isolate "$@"; exit
 }
+lock_temp() {
+    local lock_base=${TMPDIR:-/tmp}   # a name of its own: VAR may be any of the caller's
+    [ -d "$lock_base" ] || { printf 'lock: TMPDIR is %s, which is no folder; make it, or point TMPDIR at one\n' "$lock_base" >&2; return 2; }
+    find "$lock_base" -maxdepth 1 -name "$2.??????" -user "$(id -u)" -type d -mmin +1 -exec flock -n {} rm -rf {} \; 2>/dev/null || :
+    printf -v "$1" '%s' "$(mktemp -d "$lock_base/$2.XXXXXX")" && exec {lock_tmp}<"${!1}" && flock "$lock_tmp"
+}
 isolated() { [ "$PPID" = 1 ] && [ "${KORVANEL_INSIDE:-}" = "$0" ]; }
 lock_isolatable() {
     local why; why=$(unshare "${lock_ns[@]}" true 2>&1) && return
     printf 'lock: no namespace can be made here (%s): run where unshare may make user, mount and PID namespaces (docs/testing.md)\n' "$why" >&2; return 2
 }
-# The kernel ends all processes of the namespaces with the first, that with unshare, and unshare with
-# this shell, SIGKILL included. INT, TERM and HUP go on to the first, which ends the rest; Ctrl-Z (USR1)
-# and fg (USR2) stop and resume them all. TMPDIR's folder is locked in use; the next run removes a dead one's.
+# The kernel ends all processes of the namespaces with the first, that with unshare, and unshare with this shell,
+# SIGKILL included. INT, TERM and HUP go on to the first, which ends the rest; Ctrl-Z and fg stop and resume them.
 isolate() {
-    local pid status=0 signal me=$BASHPID tmp=${TMPDIR:-/tmp} lock_signal="" lock_tmp
-    lock_isolatable || return 2
-    [ -d "$tmp" ] || { printf 'lock: TMPDIR is %s, which is no folder; make it, or point TMPDIR at one\n' "$tmp" >&2; return 2; }
-    find "$tmp" -maxdepth 1 -name 'korvanel-run.??????' -user "$(id -u)" -type d -empty -mmin +1 -exec flock -n {} rmdir {} \; 2>/dev/null || :
-    tmp=$(mktemp -d "$tmp/korvanel-run.XXXXXX") && exec {lock_tmp}<"$tmp" && flock "$lock_tmp" || return 2
+    local pid status=0 signal me=$BASHPID tmp lock_signal="" lock_tmp
+    lock_isolatable && lock_temp tmp korvanel-run || return 2
     # A background command of a shell without job control would start with INT and QUIT ignored.
     "${lock_orphan[@]}" "$me" env --default-signal=INT,QUIT unshare "${lock_ns[@]}" \
         "$BASH" -c '. "$0"; lock_init "$@"' "$lock_sh" "$tmp" "$@" <&0 &
@@ -67,8 +70,7 @@ isolate() {
     [ -z "$lock_signal" ] || status=$((128 + $(kill -l "$lock_signal")))
     return $status
 }
-# Sends SIGNAL to the first process of unshare PID's namespace; until its traps are set, that
-# process would drop INT, TERM or HUP (it takes only signals it handles), so unshare is ended.
+# SIGNAL to the first process of unshare PID's namespace; it would drop INT, TERM or HUP until its traps are set.
 lock_relay() {
     local first="" caught=""; read -r first _ <"/proc/$1/task/$1/children" 2>/dev/null || :
     [ -z "$first" ] || caught=$(sed -n 's/^SigCgt:\s*//p' "/proc/$first/status" 2>/dev/null) || :
@@ -79,8 +81,7 @@ lock_relay() {
 lock_wait() { local s; while wait "$1"; s=$?; [ $s -gt 128 ] && kill -0 "$1" 2>/dev/null; do :; done; return $s; }
 # The namespace's first process: mounts TMPDIR, runs the script, ends or stops the rest on a signal.
 lock_init() {
-    local signal
-    trap 'kill -STOP -1' USR1; trap 'kill -CONT -1' USR2
+    local signal; trap 'kill -STOP -1' USR1; trap 'kill -CONT -1' USR2
     for signal in INT:130 TERM:143 HUP:129; do trap "lock_end ${signal#*:}" "${signal%:*}"; done
     mount -t tmpfs tmpfs "$1" && export TMPDIR=$1 && shift || exit 2
     KORVANEL_INSIDE=$1 "$BASH" "$@" <&0 &
@@ -90,6 +91,5 @@ lock_init() {
 # TERM to every other process; what has not ended 2 s later, the kernel ends with this one.
 lock_end() {
     trap : INT TERM HUP; kill -TERM -1 2>/dev/null   # a second signal does not cut this short
-    for _ in $(seq 20); do kill -0 -1 2>/dev/null || break; sleep 0.1; done
-    exit "$1"
+    for _ in $(seq 20); do kill -0 -1 2>/dev/null || break; sleep 0.1; done; exit "$1"
 }

@@ -10,6 +10,7 @@
 #                                     as anyone else: says what is missing, and fails if anything is
 set -euo pipefail
 
+. "$(dirname "$0")/lock.sh"   # lock_temp
 say() { printf 'prerequisites: %s\n' "$*"; }
 die() { printf 'prerequisites: error: %s\n' "$*" >&2; exit 1; }
 
@@ -51,7 +52,8 @@ fi
 # apt-get with a retry for what is transient: a mirror mid-sync serves an index
 # of the wrong size for a minute or for hours.
 tries=${KORVANEL_APT_TRIES:-3} pause=${KORVANEL_APT_PAUSE:-20}
-apt() { apt-get -q -o Acquire::Retries=3 "$@" 9<&-; }   # nothing it starts keeps the work folder's lock
+# Nothing apt starts keeps the work folder's lock.
+apt() { ( [ -z "${lock_tmp:-}" ] || exec {lock_tmp}<&-; exec apt-get -q -o Acquire::Retries=3 "$@" ); }
 # Updates the indexes; on failure leaves "URI SUITE" of each index that failed in $work/failed.
 update_indexes() {
     local try
@@ -105,11 +107,7 @@ mapfile -t missing < <(missing_packages)
 if [ ${#missing[@]} -gt 0 ]; then
     say "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    # A work folder, locked while in use: the next run removes one that a killed run left.
-    tmp=${TMPDIR:-/tmp}
-    [ -d "$tmp" ] || die "TMPDIR is $tmp, which is no folder; make it, or point TMPDIR at one"
-    find "$tmp" -maxdepth 1 -name 'korvanel-prerequisites.??????' -user 0 -type d -mmin +1 -exec flock -n {} rm -rf {} \; 2>/dev/null
-    work=$(mktemp -d "$tmp/korvanel-prerequisites.XXXXXX") && exec 9<"$work" && flock 9 || die "cannot make a folder in $tmp"
+    work="" && lock_temp work korvanel-prerequisites || die "cannot make a work folder in ${TMPDIR:-/tmp}"
     trap 'rm -rf -- "$work"' EXIT
     chmod 755 "$work"   # apt downloads indexes as its own user, _apt
     if update_indexes; then
@@ -149,10 +147,9 @@ fi
 # binfmt_misc, mounted and registered where the caller runs: both outlive this script, until the
 # machine restarts or binfmt_misc is unmounted.
 binfmt=/proc/sys/fs/binfmt_misc
-if runs_32bit && grep -qsx enabled "$binfmt/qemu-i386"; then
-    say "32-bit programs run through qemu-user (binfmt_misc's qemu-i386 entry)"
-elif runs_32bit; then
-    say "the kernel runs 32-bit programs itself"
+if runs_32bit; then
+    grep -qsx enabled "$binfmt/qemu-i386" && say "32-bit programs run through qemu-user (binfmt_misc's qemu-i386 entry)" ||
+        say "the kernel runs 32-bit programs itself"
 else
     if [ ! -e "$binfmt/register" ]; then
         say "mounting binfmt_misc"
